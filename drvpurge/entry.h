@@ -1,0 +1,12 @@
+// The uninstaller's entry: command line, banner and the two gates that come before the run.
+#pragma once
+
+// Whether the removal is to run; written only by ParseArguments, read only by main.
+extern bool g_bRunUninstall;
+
+void ParseArguments(int argc, char* argv[]);
+void PrintBanner();
+// True when the operating system is supported (Windows NT 5.x).
+bool CheckOSVersion();
+// True when no later release of the package is installed, so the run may go on.
+bool CheckLaterVersion();

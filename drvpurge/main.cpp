@@ -1,0 +1,28 @@
+// drvpurge: removes an older release of the Vexa Q52 PLX driver package.
+#include <stdio.h>
+
+#include <new>
+
+#include "entry.h"
+#include "log.h"
+#include "uninstall.h"
+
+int main(int argc, char* argv[]) {
+  int result = 0;
+  ParseArguments(argc, argv);
+  if (g_bRunUninstall) {
+    PrintBanner();
+    if (CheckOSVersion() && CheckLaterVersion()) {
+      CUninstallClass* components = new (std::nothrow) CUninstallClass();
+      if (!components) {
+        result = 5;
+      } else {
+        result = components->Run();
+        delete components;
+      }
+    }
+  }
+  Log(result == 0 ? LOG_INFO : LOG_ERROR, "drvpurge Run Complete - Error Code: %d", result);
+  printf("drvpurge Run Complete. Error Code: %d\n", result);
+  return result;
+}

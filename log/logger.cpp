@@ -1,0 +1,150 @@
+#include "logger.h"
+
+#include <io.h>
+#include <share.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <atomic>
+#include <new>
+
+namespace {
+
+const char kKeyPrefix[] = "SOFTWARE\\Vexa\\";
+const char kKeySuffix[] = "\\Logger";
+const unsigned long kDefaultMaxLength = 0xA00000;  // 10 MiB
+const unsigned long kMinMaxLength = 4096;
+
+const char* const kLevelNames[] = {"Off  ", "Error", "Info ", "Debug", "Trace"};
+
+// Reads a 4-byte value; false when it is missing, unreadable or of another size.
+bool ReadDword(HKEY key, const char* name, DWORD& value) {
+  DWORD data = 0, size = sizeof(data);
+  if (RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<LPBYTE>(&data), &size) != ERROR_SUCCESS ||
+      size != sizeof(data))
+    return false;
+  value = data;
+  return true;
+}
+
+// Guards a critical section for one scope, so that an exception cannot leave it held.
+class CLock {
+ public:
+  explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~CLock() { LeaveCriticalSection(&m_cs); }
+
+ private:
+  CLock(const CLock&);
+  CLock& operator=(const CLock&);
+  CRITICAL_SECTION& m_cs;
+};
+
+std::atomic<CLogger*> g_logger(nullptr);
+std::atomic<bool> g_destroyed(false);
+
+void DestroyLogger() {
+  g_destroyed.store(true);
+  delete g_logger.exchange(nullptr);
+}
+
+}  // namespace
+
+void CLogRecord::Format(std::string& line) const {
+  line.reserve(128);
+  time_t t = static_cast<time_t>(m_time);
+  char stamp[64];
+  size_t n = 0;
+  if (const struct tm* local = localtime(&t)) n = strftime(stamp, sizeof(stamp), "%d/%m/%Y %H:%M:%S.", local);
+  line.append(stamp, n);
+  char ms[8];
+  snprintf(ms, sizeof(ms), "%03hu", m_milliseconds);
+  line += ms;
+  line += '\t';
+  if (m_level >= LOG_OFF && m_level <= LOG_TRACE) line += kLevelNames[m_level];
+  line += '\t';
+  line += m_text;
+  line += "\r\n";
+}
+
+CFileLogger::CFileLogger(const char* program)
+    : m_level(LOG_INFO), m_maxLength(kDefaultMaxLength), m_consoleOnly(false), m_fd(-1), m_stopped(false) {
+  InitializeCriticalSection(&m_lock);
+  Configure(program);
+}
+
+CFileLogger::~CFileLogger() {
+  if (m_fd != -1) _close(m_fd);
+  DeleteCriticalSection(&m_lock);
+}
+
+void CFileLogger::Configure(const char* program) {
+  m_fileName = std::string(program) + ".log";
+  std::string keyName = std::string(kKeyPrefix) + program + kKeySuffix;
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+
+  // One byte more than the value may fill, so that a value stored without its terminator
+  // still reads as a terminated string.
+  char fileName[262] = {0};
+  DWORD size = 261;
+  if (RegQueryValueExA(key, "FileName", NULL, NULL, reinterpret_cast<LPBYTE>(fileName), &size) == ERROR_SUCCESS &&
+      fileName[0] != '\0')
+    m_fileName = fileName;
+
+  DWORD value = 0;
+  if (ReadDword(key, "IsConsole", value)) m_consoleOnly = value == 1;
+  if (ReadDword(key, "Level", value) && value <= LOG_TRACE) m_level = static_cast<int>(value);
+  if (ReadDword(key, "MaxLength", value)) m_maxLength = value < kMinMaxLength ? kMinMaxLength : value;
+
+  RegCloseKey(key);
+}
+
+void CFileLogger::Write(const CLogRecord& record) {
+  CLock lock(m_lock);  // also keeps the runtime's local-time buffer to one thread at a time
+  std::string line;
+  record.Format(line);
+  _write(2, line.data(), static_cast<unsigned int>(line.size()));
+  if (!m_consoleOnly) AppendToFile(line);
+}
+
+void CFileLogger::AppendToFile(const std::string& line) {
+  if (m_stopped) return;
+  if (m_fd == -1) {
+    m_fd = _sopen(m_fileName.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY | _O_CREAT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (m_fd == -1) return;  // tried again with the next line
+  }
+  long size = _filelength(m_fd);
+  if (size == -1) {
+    _close(m_fd);
+    m_fd = -1;
+    return;
+  }
+  if (static_cast<unsigned long>(size) >= m_maxLength) {
+    // Full: the file is left as it is, never truncated or rotated.
+    _close(m_fd);
+    m_fd = -1;
+    m_stopped = true;
+    return;
+  }
+  _write(m_fd, line.data(), static_cast<unsigned int>(line.size()));
+}
+
+CLogger* GetLogger() {
+  CLogger* logger = g_logger.load(std::memory_order_acquire);
+  if (logger || g_destroyed.load(std::memory_order_acquire)) return logger;
+
+  char program[MAX_PATH];
+  CLogger* created = new (std::nothrow) CFileLogger(LoggerProgramName(program, sizeof(program)));
+  if (!created) return NULL;
+  CLogger* expected = NULL;
+  if (!g_logger.compare_exchange_strong(expected, created)) {
+    // Another thread's logger came first; it is the one.
+    delete created;
+    return expected;
+  }
+  atexit(DestroyLogger);
+  return created;
+}

@@ -1,0 +1,67 @@
+// The logger object behind Log, WLog and LogQuick.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "log.h"
+
+// One message, stamped when it was logged.
+class CLogRecord {
+ public:
+  CLogRecord(int level, const char* text, long long time, unsigned short milliseconds)
+      : m_level(level), m_text(text), m_time(time), m_milliseconds(milliseconds) {}
+
+  // "dd/mm/yyyy hh:mm:ss.mmm\t<level>\t<text>\r\n", in local time.
+  void Format(std::string& line) const;
+
+ private:
+  int m_level;
+  const char* m_text;
+  long long m_time;  // seconds since 1970-01-01 00:00:00 UTC
+  unsigned short m_milliseconds;
+};
+
+class CLogger {
+ public:
+  virtual ~CLogger() {}
+  virtual void Write(const CLogRecord& record) = 0;
+  virtual int GetLevel() = 0;
+};
+
+class CFileLogger : public CLogger {
+ public:
+  // Reads the configuration under HKLM\SOFTWARE\Vexa\<program>\Logger; "<program>.log" is the
+  // default file.
+  explicit CFileLogger(const char* program);
+  ~CFileLogger() override;
+
+  void Write(const CLogRecord& record) override;
+  int GetLevel() override { return m_level; }
+
+ private:
+  CFileLogger(const CFileLogger&);
+  CFileLogger& operator=(const CFileLogger&);
+
+  void Configure(const char* program);
+  void AppendToFile(const std::string& line);
+
+  int m_level;
+  std::string m_fileName;
+  unsigned long m_maxLength;
+  bool m_consoleOnly;
+  int m_fd;
+  bool m_stopped;
+  // Lines come from several threads in the installer: one line's file sequence (open, size
+  // test, write or stop) must not interleave with another's.
+  CRITICAL_SECTION m_lock;
+};
+
+// The process's logger, created and configured on first use; null once it has been destroyed at
+// process exit (or when it could not be created).
+CLogger* GetLogger();
+
+// Name of the program whose logger this is: it names the registry key and the default file.
+// Fills BUF (of SIZE bytes) and returns it.
+const char* LoggerProgramName(char* buf, size_t size);

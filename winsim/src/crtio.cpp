@@ -1,0 +1,130 @@
+// The runtime's low-level file descriptors. Descriptors are the host's, so 0, 1 and 2 are the
+// standard streams; files opened here are counted as handles of kind "fd".
+#include <errno.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <string>
+
+#include "machine.h"
+
+using winsim::ApiCall;
+
+
+extern "C" {
+
+int _sopen(const char* filename, int oflag, int shflag, ...) {
+  ApiCall call("_sopen");
+  int pmode = 0;
+  if (oflag & _O_CREAT) {
+    va_list ap;
+    va_start(ap, shflag);
+    pmode = va_arg(ap, int);
+    va_end(ap);
+  }
+  if (call.fault()) {
+    errno = static_cast<int>(call.fault());
+    return -1;
+  }
+  if (!filename || (shflag != _SH_DENYNO && shflag != _SH_DENYRW && shflag != _SH_DENYWR && shflag != _SH_DENYRD)) {
+    errno = EINVAL;
+    return -1;
+  }
+  std::filesystem::path host = winsim::ToHostPath(call.machine(), winsim::AnsiToWide(filename));
+  if (host.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  int flags = O_CLOEXEC;
+  switch (oflag & 3) {
+    case _O_RDONLY: flags |= O_RDONLY; break;
+    case _O_WRONLY: flags |= O_WRONLY; break;
+    default: flags |= O_RDWR; break;
+  }
+  if (oflag & _O_APPEND) flags |= O_APPEND;
+  if (oflag & _O_CREAT) flags |= O_CREAT;
+  if (oflag & _O_TRUNC) flags |= O_TRUNC;
+  if (oflag & _O_EXCL) flags |= O_EXCL;
+  mode_t mode = (pmode & _S_IWRITE) ? 0666 : 0444;
+  int fd = ::open(host.c_str(), flags, mode);
+  if (fd < 0) {
+    if (errno == EISDIR) errno = EACCES;  // the Windows runtime reports a directory as access denied
+    return -1;
+  }
+  call.machine().fds[fd] = call.machine().AddHandle("fd");
+  if (!(oflag & _O_BINARY)) call.machine().textModeFds.insert(fd);
+  return fd;
+}
+
+int _write(int fd, const void* buffer, unsigned int count) {
+  ApiCall call("_write");
+  if (call.fault()) {
+    errno = static_cast<int>(call.fault());
+    return -1;
+  }
+  if (!buffer && count) {
+    errno = EINVAL;
+    return -1;
+  }
+  std::string data(static_cast<const char*>(buffer), count);
+  if (call.machine().textModeFds.count(fd)) {
+    std::string t;
+    for (char c : data) {
+      if (c == '\n') t.push_back('\r');
+      t.push_back(c);
+    }
+    data.swap(t);
+  }
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int>(count);
+}
+
+long _filelength(int fd) {
+  ApiCall call("_filelength");
+  if (call.fault()) {
+    errno = static_cast<int>(call.fault());
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return static_cast<long>(st.st_size);
+}
+
+int _close(int fd) {
+  ApiCall call("_close");
+  if (call.fault()) {
+    errno = static_cast<int>(call.fault());
+    return -1;
+  }
+  if (!call.machine().fds.count(fd) && fd > 2) {
+    errno = EBADF;
+    return -1;
+  }
+  if (::close(fd) != 0) {
+    errno = EBADF;
+    return -1;
+  }
+  auto it = call.machine().fds.find(fd);
+  if (it != call.machine().fds.end()) {
+    call.machine().CloseHandle(it->second, "fd");
+    call.machine().fds.erase(it);
+  }
+  call.machine().textModeFds.erase(fd);
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,251 @@
+// The Windows runtime's printf conventions, which the host's printf does not share: %s follows the
+// width of the format (narrow in _vsnprintf, wide in _vsnwprintf), %ws/%ls is always wide, %hs
+// always narrow, %S the opposite of the format's width, and 'l' on an integer is 32 bits.
+// Each directive takes its argument with the type the Windows runtime would, then is formatted
+// piece by piece, so the host's idea of %s never applies.
+#include <windows.h>
+
+// Each directive is handed to the host printf with a format built here from the directive.
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "registry.h"
+
+namespace {
+
+// Narrow text of a wide string as the runtime's "C" locale gives it: code points below 256 are
+// their own byte; anything else has no narrow form and becomes '?'.
+std::string NarrowOf(const wchar_t* s, long maxChars) {
+  std::string out;
+  for (long i = 0; s[i] && (maxChars < 0 || i < maxChars); ++i)
+    out.push_back(static_cast<uint32_t>(s[i]) < 256 ? static_cast<char>(s[i]) : '?');
+  return out;
+}
+
+std::wstring WideOf(const char* s, long maxChars) {
+  std::wstring out;
+  for (long i = 0; s[i] && (maxChars < 0 || i < maxChars); ++i)
+    out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(s[i])));
+  return out;
+}
+
+template <typename Ch>
+struct Out;
+template <>
+struct Out<char> {
+  std::string s;
+  void Text(const std::string& t) { s += t; }
+  void Text(const std::wstring& t) { s += NarrowOf(t.c_str(), -1); }
+  void Ascii(const char* t) { s += t; }
+};
+template <>
+struct Out<wchar_t> {
+  std::wstring s;
+  void Text(const std::string& t) { s += WideOf(t.c_str(), -1); }
+  void Text(const std::wstring& t) { s += t; }
+  void Ascii(const char* t) { s += WideOf(t, -1); }
+};
+
+template <typename Ch>
+bool IsDigit(Ch c) {
+  return c >= '0' && c <= '9';
+}
+
+// Formats FORMAT into a string of the format's width, following the Windows runtime.
+template <typename Ch>
+std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
+  Out<Ch> out;
+  const bool wideFormat = std::is_same<Ch, wchar_t>::value;
+  for (const Ch* p = fmt; *p;) {
+    if (*p != '%') {
+      const Ch* start = p;
+      while (*p && *p != '%') ++p;
+      out.Text(std::basic_string<Ch>(start, p));
+      continue;
+    }
+    const Ch* specStart = p++;
+    std::string flags;
+    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') flags.push_back(static_cast<char>(*p++));
+    int width = -1;
+    if (*p == '*') {
+      width = va_arg(ap, int);
+      if (width < 0) {
+        flags.push_back('-');
+        width = -width;
+      }
+      ++p;
+    } else if (IsDigit(*p)) {
+      width = 0;
+      while (IsDigit(*p)) width = width * 10 + (*p++ - '0');
+    }
+    int precision = -1;
+    if (*p == '.') {
+      ++p;
+      precision = 0;
+      if (*p == '*') {
+        precision = va_arg(ap, int);
+        ++p;
+      } else {
+        while (IsDigit(*p)) precision = precision * 10 + (*p++ - '0');
+      }
+    }
+    // Length: 'h', 'l' (32 bits for integers, wide for strings), 'w' (wide), 'll'/'I64', 'I32',
+    // 'I' (pointer-sized), 'z', 'j', 't', 'L'.
+    enum { kNone, kShort, kChar, kLong, kLongLong, kSize, kIntMax, kPtrDiff, kLongDouble, kWide } len = kNone;
+    if (*p == 'h') {
+      ++p;
+      len = kShort;
+      if (*p == 'h') { ++p; len = kChar; }
+    } else if (*p == 'l') {
+      ++p;
+      len = kLong;
+      if (*p == 'l') { ++p; len = kLongLong; }
+    } else if (*p == 'w') {
+      ++p;
+      len = kWide;
+    } else if (*p == 'I') {
+      if (p[1] == '6' && p[2] == '4') { p += 3; len = kLongLong; }
+      else if (p[1] == '3' && p[2] == '2') { p += 3; len = kNone; }
+      else { ++p; len = kSize; }
+    } else if (*p == 'z') { ++p; len = kSize; }
+    else if (*p == 'j') { ++p; len = kIntMax; }
+    else if (*p == 't') { ++p; len = kPtrDiff; }
+    else if (*p == 'L') { ++p; len = kLongDouble; }
+
+    Ch conv = *p;
+    if (!conv) {  // a lone '%' at the end prints nothing
+      break;
+    }
+    ++p;
+
+    std::string spec = "%" + flags;
+    if (width >= 0) spec += std::to_string(width);
+    if (precision >= 0) spec += "." + std::to_string(precision);
+    char buf[512];
+
+    switch (conv) {
+      case '%': out.Ascii("%"); break;
+      case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': {
+        bool isSigned = conv == 'd' || conv == 'i';
+        char c = static_cast<char>(conv);
+        if (len == kLongLong || len == kIntMax) {
+          std::string s = spec + "ll" + c;
+          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, long long));
+          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, unsigned long long));
+        } else if (len == kSize || len == kPtrDiff) {
+          std::string s = spec + "z" + c;
+          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, ptrdiff_t));
+          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, size_t));
+        } else {
+          std::string s = spec + (len == kShort ? "h" : len == kChar ? "hh" : "") + c;
+          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, int));
+          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, unsigned int));
+        }
+        out.Ascii(buf);
+        break;
+      }
+      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': {
+        char c = static_cast<char>(conv);
+        if (len == kLongDouble) std::snprintf(buf, sizeof buf, (spec + "L" + c).c_str(), va_arg(ap, long double));
+        else std::snprintf(buf, sizeof buf, (spec + c).c_str(), va_arg(ap, double));
+        out.Ascii(buf);
+        break;
+      }
+      case 'p': {
+        // The Windows runtime prints a pointer as upper-case hex digits, padded to its width.
+        std::snprintf(buf, sizeof buf, "%0*llX", static_cast<int>(2 * sizeof(void*)),
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(ap, void*))));
+        out.Ascii(buf);
+        break;
+      }
+      case 'n': (void)va_arg(ap, int*); break;  // never writes through the pointer
+      case 'c': case 'C': case 's': case 'S': {
+        // Which width the argument has: %s and %c follow the format, %S and %C the opposite;
+        // 'h' makes it narrow, 'l' and 'w' wide.
+        bool upper = conv == 'S' || conv == 'C';
+        bool argWide = upper ? !wideFormat : wideFormat;
+        if (len == kShort) argWide = false;
+        if (len == kLong || len == kWide) argWide = true;
+        std::basic_string<Ch> piece;
+        Out<Ch> tmp;
+        if (conv == 'c' || conv == 'C') {
+          int v = va_arg(ap, int);  // both widths arrive promoted to int
+          if (argWide) tmp.Text(std::wstring(1, static_cast<wchar_t>(v)));
+          else tmp.Text(std::string(1, static_cast<char>(v)));
+        } else if (argWide) {
+          const wchar_t* s = va_arg(ap, const wchar_t*);
+          tmp.Text(std::wstring(s ? s : L"(null)").substr(0, precision >= 0 ? static_cast<size_t>(precision) : std::wstring::npos));
+        } else {
+          const char* s = va_arg(ap, const char*);
+          tmp.Text(std::string(s ? s : "(null)").substr(0, precision >= 0 ? static_cast<size_t>(precision) : std::string::npos));
+        }
+        piece = tmp.s;
+        if (width > 0 && piece.size() < static_cast<size_t>(width)) {
+          std::basic_string<Ch> pad(static_cast<size_t>(width) - piece.size(),
+                                    static_cast<Ch>(flags.find('0') != std::string::npos && flags.find('-') == std::string::npos ? '0' : ' '));
+          piece = flags.find('-') != std::string::npos ? piece + pad : pad + piece;
+        }
+        out.s += piece;
+        break;
+      }
+      default:
+        // Not a directive the runtime knows: it prints the text after the '%'.
+        out.s += std::basic_string<Ch>(specStart + 1, p);
+        break;
+    }
+  }
+  return out.s;
+}
+
+// The runtime's count rule: the text and its terminator when they fit; exactly COUNT characters
+// and no terminator when the text is COUNT long (returns COUNT) or longer (returns -1).
+template <typename Ch>
+int Deliver(const std::basic_string<Ch>& s, Ch* buffer, size_t count) {
+  if (s.size() < count) {
+    std::memcpy(buffer, s.c_str(), (s.size() + 1) * sizeof(Ch));
+    return static_cast<int>(s.size());
+  }
+  if (count) std::memcpy(buffer, s.data(), count * sizeof(Ch));
+  return s.size() == count ? static_cast<int>(count) : -1;
+}
+
+}  // namespace
+
+extern "C" int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr) {
+  if (!format || (!buffer && count)) return -1;
+  va_list ap;
+  va_copy(ap, argptr);
+  std::string s = FormatWindows<char>(format, ap);
+  va_end(ap);
+  return Deliver(s, buffer, count);
+}
+
+extern "C" int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list argptr) {
+  if (!format || (!buffer && count)) return -1;
+  va_list ap;
+  va_copy(ap, argptr);
+  std::wstring s = FormatWindows<wchar_t>(format, ap);
+  va_end(ap);
+  return Deliver(s, buffer, count);
+}
+
+extern "C" int _snprintf(char* buffer, size_t count, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  int r = _vsnprintf(buffer, count, format, ap);
+  va_end(ap);
+  return r;
+}
+
+extern "C" int _snwprintf(wchar_t* buffer, size_t count, const wchar_t* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  int r = _vsnwprintf(buffer, count, format, ap);
+  va_end(ap);
+  return r;
+}

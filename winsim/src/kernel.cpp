@@ -1,0 +1,216 @@
+// kernel32: last error, version, clock, module names and code-page conversion.
+#include <windows.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "machine.h"
+#include "winsim/control.h"
+
+using winsim::ApiCall;
+
+namespace {
+thread_local DWORD t_lastError = 0;
+
+// Copies TEXT into BUF of SIZE units the way the module-name calls do on Windows XP: a name
+// that does not fit is cut to SIZE characters without a terminator, and SIZE is returned.
+template <typename Ch>
+DWORD CopyCut(const std::basic_string<Ch>& text, Ch* buf, DWORD size) {
+  if (!buf || size == 0) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  if (text.size() < size) {
+    std::memcpy(buf, text.c_str(), (text.size() + 1) * sizeof(Ch));
+    return static_cast<DWORD>(text.size());
+  }
+  std::memcpy(buf, text.data(), size * sizeof(Ch));
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}
+
+// The program's path as Windows would show it: the host path on drive Z: (as Wine maps "/"),
+// with the ".exe" of a Windows program.
+std::wstring ModulePath() {
+  std::error_code ec;
+  std::string p = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  if (ec) p = "/program";
+  std::wstring w = L"Z:" + winsim::Utf8ToWide(p);
+  for (auto& c : w)
+    if (c == L'/') c = L'\\';
+  size_t dot = w.rfind(L'.'), slash = w.rfind(L'\\');
+  if (dot == std::wstring::npos || dot < slash) w += L".exe";
+  return w;
+}
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void) { return t_lastError; }
+void WINAPI SetLastError(DWORD code) { t_lastError = code; }
+
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
+  ApiCall call("GetVersionExW");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return FALSE;
+  }
+  if (!info) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) && info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  winsim::OsVersion v = winsim::GetOsVersion();
+  info->dwMajorVersion = v.major;
+  info->dwMinorVersion = v.minor;
+  info->dwBuildNumber = v.build;
+  info->dwPlatformId = v.platformId;
+  std::wstring csd = winsim::Utf8ToWide(v.csdVersion).substr(0, ARRAYSIZE(info->szCSDVersion) - 1);
+  std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+  std::memcpy(info->szCSDVersion, csd.c_str(), csd.size() * sizeof(WCHAR));
+  if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW)) {
+    auto* ex = reinterpret_cast<LPOSVERSIONINFOEXW>(info);
+    unsigned sp = 0;
+    std::swscanf(csd.c_str(), L"Service Pack %u", &sp);
+    ex->wServicePackMajor = static_cast<WORD>(sp);
+    ex->wServicePackMinor = 0;
+    ex->wSuiteMask = 0x100;  // VER_SUITE_SINGLEUSERTS
+    ex->wProductType = 1;    // VER_NT_WORKSTATION
+    ex->wReserved = 0;
+  }
+  return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft) {
+  ApiCall call("GetSystemTimeAsFileTime");
+  // 100-ns intervals since 1601-01-01
+  uint64_t t = (static_cast<uint64_t>(winsim::NowMillis(call.machine())) + 11644473600000ULL) * 10000ULL;
+  ft->dwLowDateTime = static_cast<DWORD>(t);
+  ft->dwHighDateTime = static_cast<DWORD>(t >> 32);
+}
+
+DWORD WINAPI GetTickCount(void) {
+  ApiCall call("GetTickCount");
+  winsim::Machine& m = call.machine();
+  return static_cast<DWORD>(winsim::NowMillis(m) - m.bootMillis);
+}
+
+void WINAPI Sleep(DWORD ms) {
+  {
+    ApiCall call("Sleep");
+    winsim::Machine& m = call.machine();
+    if (m.virtualClock) {
+      m.virtualNow += ms;
+      return;
+    }
+  }
+  // Real clock: sleep without holding the lock, so other threads go on.
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
+  ApiCall call("GetModuleFileNameW");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return 0;
+  }
+  if (module) {
+    SetLastError(ERROR_INVALID_HANDLE);  // only the program's own module is known here
+    return 0;
+  }
+  return CopyCut(ModulePath(), buf, size);
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buf, DWORD size) {
+  ApiCall call("GetModuleFileNameA");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return 0;
+  }
+  if (module) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return CopyCut(winsim::WideToAnsi(ModulePath()), buf, size);
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+  ApiCall call("MultiByteToWideChar");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return 0;
+  }
+  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen && !dst)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string in(src, srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen));
+  std::wstring out;
+  if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == 1252) {
+    out = winsim::AnsiToWide(in);
+  } else if (codePage == CP_UTF8) {
+    out = winsim::Utf8ToWide(in);
+    if ((flags & MB_ERR_INVALID_CHARS) && out.find(L'\xFFFD') != std::wstring::npos &&
+        winsim::WideToUtf8(out) != in) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    std::memcpy(dst, out.data(), static_cast<size_t>(dstLen) * sizeof(WCHAR));
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, out.data(), out.size() * sizeof(WCHAR));
+  return static_cast<int>(out.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
+                               LPCSTR defaultChar, LPBOOL usedDefault) {
+  ApiCall call("WideCharToMultiByte");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return 0;
+  }
+  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen && !dst)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::wstring in(src, srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen));
+  std::string out;
+  if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == 1252) {
+    bool lossy = false;
+    out = winsim::WideToAnsi(in, &lossy);
+    if (lossy && defaultChar && *defaultChar)
+      for (size_t i = 0; i < in.size(); ++i)
+        if (out[i] == '?' && in[i] != L'?') out[i] = *defaultChar;
+    if (usedDefault) *usedDefault = lossy;
+  } else if (codePage == CP_UTF8) {
+    if (defaultChar || usedDefault) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    out = winsim::WideToUtf8(in);
+  } else {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    std::memcpy(dst, out.data(), static_cast<size_t>(dstLen));
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
+
+}  // extern "C"

@@ -1,0 +1,119 @@
+// The simulated machine of this process: loaded at the first API call, written back at exit.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// A malformed machine file: names the file and the line.
+struct MachineError : std::runtime_error {
+  MachineError(const std::string& file, int line, const std::string& what)
+      : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + what) {}
+};
+
+struct Fault {
+  std::string function;
+  unsigned call = 0;
+  uint32_t error = 0;
+};
+
+struct HandleInfo {
+  std::string kind;
+  std::shared_ptr<void> object;  // what the handle refers to, owned by the handle
+};
+
+class Machine {
+ public:
+  fs::path dir;
+  json doc;  // machine.json; sections are read by the parts of winsim that need them
+  Registry registry;
+
+  std::vector<Fault> faults;
+  std::map<std::string, unsigned, std::less<>> callCounts;
+  std::vector<const char*> calls;  // the names are the simulated functions' own literals
+  std::map<uintptr_t, HandleInfo> handles;
+  uintptr_t nextHandle = 0x100;
+
+  // Runtime file descriptors opened through _sopen, with the handle that accounts for each, and
+  // those in text mode (their writes turn "\n" into "\r\n").
+  std::map<int, uintptr_t> fds;
+  std::set<int> textModeFds;
+
+  bool virtualClock = false;
+  int64_t virtualNow = 0;   // unix milliseconds while the clock is virtual
+  int64_t bootMillis = 0;   // unix milliseconds at which GetTickCount was 0
+
+  // What the parts of winsim add to last-run.json (message boxes shown, objects changed, ...).
+  json runReport = json::object();
+
+  // Hooks of the parts of winsim that keep typed state: called before the machine is saved.
+  std::vector<std::function<void(Machine&)>> beforeSave;
+
+  void Load(const fs::path& d);
+  void Save();
+  void WriteReport() const;
+  void Unlock();
+
+  uintptr_t AddHandle(const std::string& kind, std::shared_ptr<void> object = nullptr);
+  HandleInfo* FindHandle(uintptr_t h, const std::string& kind);
+  bool CloseHandle(uintptr_t h, const std::string& kind);
+
+  ~Machine();
+
+ private:
+  int lockFd_ = -1;
+};
+
+// Whether a machine is loaded, without loading one.
+bool MachineLoaded();
+
+// The process's machine; loads it on first use. A machine that cannot be read stops the program
+// with a message naming the file and line (exit status kExitBadMachine).
+Machine& CurrentMachine();
+
+// One lock serialises every simulated call; it is re-entrant so that calls can use each other.
+std::recursive_mutex& ApiLock();
+
+// Entry of every simulated API function: takes the lock, loads the machine, counts and traces the
+// call, and returns the error code of an injected fault (0 when the call is to proceed).
+class ApiCall {
+ public:
+  explicit ApiCall(const char* function);
+  uint32_t fault() const { return fault_; }
+  Machine& machine() { return *machine_; }
+
+ private:
+  std::unique_lock<std::recursive_mutex> lock_;
+  Machine* machine_;
+  uint32_t fault_ = 0;
+};
+
+// Clock of the current machine.
+int64_t NowMillis(Machine& m);
+
+// Paths: "C:\X\Y" -> <dir>/drive_c/X/Y, matched without regard to case where the host entry exists.
+fs::path ToHostPath(Machine& m, const std::wstring& windowsPath);
+
+// Built-in images: name -> files (relative path -> content).
+using ImageFiles = std::map<std::string, std::string>;
+const std::map<std::string, ImageFiles>& BuiltinImages();
+
+}  // namespace winsim
