@@ -1,5 +1,6 @@
 #include "logger.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>
