@@ -54,6 +54,7 @@ void PrintBanner() {
 bool CheckOSVersion() {
   OSVERSIONINFOW osvi;
   memset(&osvi, 0, sizeof(osvi));
+  // 276 on Windows; sizeof keeps it right where wchar_t is wider.
   osvi.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
   if (!GetVersionExW(&osvi)) {
     Log(LOG_ERROR, "GetVersionEx failed. GetLastError():%d", static_cast<int>(GetLastError()));
@@ -72,8 +73,15 @@ bool CheckOSVersion() {
 
 bool CheckLaterVersion() {
   HKEY key = NULL;
-  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, kLaterReleaseKey, &key) != ERROR_SUCCESS) return true;
-  printf("%s\n", kLaterReleaseMessage);
+  LSTATUS rc = RegOpenKeyW(HKEY_LOCAL_MACHINE, kLaterReleaseKey, &key);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;
+  if (rc != ERROR_SUCCESS) {
+    // The key may be there but unreadable: going on could remove what a later release still
+    // uses, so an unanswered question stops the run like a yes.
+    Log(LOG_ERROR, "CheckLaterVersion - RegOpenKey Failed. rc=0x%x", static_cast<unsigned>(rc));
+    return false;
+  }
   RegCloseKey(key);
+  printf("%s\n", kLaterReleaseMessage);
   return false;
 }

@@ -8,5 +8,6 @@ void ParseArguments(int argc, char* argv[]);
 void PrintBanner();
 // True when the operating system is supported (Windows NT 5.x).
 bool CheckOSVersion();
-// True when no later release of the package is installed, so the run may go on.
+// True when no later release of the package is installed, so the run may go on; false also when
+// the key cannot be looked at, since then a later release cannot be ruled out.
 bool CheckLaterVersion();
