@@ -23,10 +23,11 @@ file(WRITE ${OUT}.tmp
 "struct Entry { const char* image; const char* path; const unsigned char* data; size_t size; };\n"
 "const Entry kEntries[] = {\n${table}};\n}  // namespace\n\n"
 "const std::map<std::string, ImageFiles>& BuiltinImages() {\n"
-"  static const std::map<std::string, ImageFiles> images = [] {\n"
-"    std::map<std::string, ImageFiles> m;\n"
-"    for (const Entry& e : kEntries) m[e.image][e.path] = std::string(reinterpret_cast<const char*>(e.data), e.size);\n"
+"  // Never destroyed: a machine may first be loaded from an exit handler.\n"
+"  static const std::map<std::string, ImageFiles>* images = [] {\n"
+"    auto* m = new std::map<std::string, ImageFiles>;\n"
+"    for (const Entry& e : kEntries) (*m)[e.image][e.path] = std::string(reinterpret_cast<const char*>(e.data), e.size);\n"
 "    return m;\n"
 "  }();\n"
-"  return images;\n}\n\n}  // namespace winsim\n")
+"  return *images;\n}\n\n}  // namespace winsim\n")
 file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)

@@ -14,6 +14,26 @@
 using winsim::ApiCall;
 
 
+namespace {
+
+using OpenFd = winsim::Machine::OpenFd;
+
+// Whether an open with ACCESS and SHARE may join the opens already on the same file, by
+// CreateFile's rule: each side must share what the other side asks for.
+bool SharingAllows(const winsim::Machine& m, const OpenFd& want) {
+  for (auto& [fd, have] : m.fds) {
+    if (have.device != want.device || have.inode != want.inode) continue;
+    if ((want.reads && !have.sharesRead) || (want.writes && !have.sharesWrite)) return false;
+    if ((have.reads && !want.sharesRead) || (have.writes && !want.sharesWrite)) return false;
+  }
+  return true;
+}
+
+// The descriptors a program may use: its standard streams and what it opened through _sopen.
+bool KnownFd(const winsim::Machine& m, int fd) { return (fd >= 0 && fd <= 2) || m.fds.count(fd) != 0; }
+
+}  // namespace
+
 extern "C" {
 
 int _sopen(const char* filename, int oflag, int shflag, ...) {
@@ -49,13 +69,34 @@ int _sopen(const char* filename, int oflag, int shflag, ...) {
   if (oflag & _O_TRUNC) flags |= O_TRUNC;
   if (oflag & _O_EXCL) flags |= O_EXCL;
   mode_t mode = (pmode & _S_IWRITE) ? 0666 : 0444;
+  OpenFd want;
+  want.text = !(oflag & _O_BINARY);
+  want.reads = (oflag & 3) != _O_WRONLY;
+  want.writes = (oflag & 3) != _O_RDONLY;
+  want.sharesRead = shflag == _SH_DENYNO || shflag == _SH_DENYWR;
+  want.sharesWrite = shflag == _SH_DENYNO || shflag == _SH_DENYRD;
+  // The sharing check comes before the open, as on Windows: a refused open must not truncate.
+  struct stat before;
+  if (::stat(host.c_str(), &before) == 0) {
+    want.device = before.st_dev;
+    want.inode = before.st_ino;
+    if (!SharingAllows(call.machine(), want)) {
+      errno = EACCES;  // the runtime's errno for ERROR_SHARING_VIOLATION
+      return -1;
+    }
+  }
   int fd = ::open(host.c_str(), flags, mode);
   if (fd < 0) {
     if (errno == EISDIR) errno = EACCES;  // the Windows runtime reports a directory as access denied
     return -1;
   }
-  call.machine().fds[fd] = call.machine().AddHandle("fd");
-  if (!(oflag & _O_BINARY)) call.machine().textModeFds.insert(fd);
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    want.device = st.st_dev;
+    want.inode = st.st_ino;
+  }
+  want.handle = call.machine().AddHandle("fd");
+  call.machine().fds[fd] = want;
   return fd;
 }
 
@@ -69,8 +110,13 @@ int _write(int fd, const void* buffer, unsigned int count) {
     errno = EINVAL;
     return -1;
   }
+  if (!KnownFd(call.machine(), fd)) {
+    errno = EBADF;
+    return -1;
+  }
   std::string data(static_cast<const char*>(buffer), count);
-  if (call.machine().textModeFds.count(fd)) {
+  auto open = call.machine().fds.find(fd);
+  if (open != call.machine().fds.end() && open->second.text) {
     std::string t;
     for (char c : data) {
       if (c == '\n') t.push_back('\r');
@@ -97,7 +143,7 @@ long _filelength(int fd) {
     return -1;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
+  if (!KnownFd(call.machine(), fd) || ::fstat(fd, &st) != 0) {
     errno = EBADF;
     return -1;
   }
@@ -110,20 +156,15 @@ int _close(int fd) {
     errno = static_cast<int>(call.fault());
     return -1;
   }
-  if (!call.machine().fds.count(fd) && fd > 2) {
-    errno = EBADF;
-    return -1;
-  }
-  if (::close(fd) != 0) {
+  if (!KnownFd(call.machine(), fd) || ::close(fd) != 0) {
     errno = EBADF;
     return -1;
   }
   auto it = call.machine().fds.find(fd);
   if (it != call.machine().fds.end()) {
-    call.machine().CloseHandle(it->second, "fd");
+    call.machine().CloseHandle(it->second.handle, "fd");
     call.machine().fds.erase(it);
   }
-  call.machine().textModeFds.erase(fd);
   return 0;
 }
 

@@ -8,7 +8,9 @@
 // Each directive is handed to the host printf with a format built here from the directive.
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
+#include <climits>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,15 +19,6 @@
 #include "registry.h"
 
 namespace {
-
-// Narrow text of a wide string as the runtime's "C" locale gives it: code points below 256 are
-// their own byte; anything else has no narrow form and becomes '?'.
-std::string NarrowOf(const wchar_t* s, long maxChars) {
-  std::string out;
-  for (long i = 0; s[i] && (maxChars < 0 || i < maxChars); ++i)
-    out.push_back(static_cast<uint32_t>(s[i]) < 256 ? static_cast<char>(s[i]) : '?');
-  return out;
-}
 
 std::wstring WideOf(const char* s, long maxChars) {
   std::wstring out;
@@ -36,16 +29,28 @@ std::wstring WideOf(const char* s, long maxChars) {
 
 template <typename Ch>
 struct Out;
+// Wide text in a narrow format goes through the "C" locale, where only code points below 256
+// have a narrow form. An argument with one that has none ends the text before it: the call
+// returns -1 with the text made so far (as Wine's runtime does).
 template <>
 struct Out<char> {
   std::string s;
+  bool failed = false;
   void Text(const std::string& t) { s += t; }
-  void Text(const std::wstring& t) { s += NarrowOf(t.c_str(), -1); }
+  void Text(const std::wstring& t) {
+    for (wchar_t c : t)
+      if (static_cast<uint32_t>(c) >= 256) {
+        failed = true;  // the argument is converted whole, so none of it appears
+        return;
+      }
+    for (wchar_t c : t) s.push_back(static_cast<char>(c));
+  }
   void Ascii(const char* t) { s += t; }
 };
 template <>
 struct Out<wchar_t> {
   std::wstring s;
+  bool failed = false;
   void Text(const std::string& t) { s += WideOf(t.c_str(), -1); }
   void Text(const std::wstring& t) { s += t; }
   void Ascii(const char* t) { s += WideOf(t, -1); }
@@ -56,12 +61,15 @@ bool IsDigit(Ch c) {
   return c >= '0' && c <= '9';
 }
 
-// Formats FORMAT into a string of the format's width, following the Windows runtime.
+// Formats FORMAT into a string of the format's width, following the Windows runtime. Only the
+// first LIMIT characters reach the caller, and whether there are more: formatting stops past
+// LIMIT, and widths and precisions are capped there, so "%*d" with a huge width costs nothing.
 template <typename Ch>
-std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
+std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed) {
   Out<Ch> out;
   const bool wideFormat = std::is_same<Ch, wchar_t>::value;
-  for (const Ch* p = fmt; *p;) {
+  const int cap = static_cast<int>(std::min<size_t>(limit, INT_MAX - 1) + 1);
+  for (const Ch* p = fmt; *p && out.s.size() <= limit;) {
     if (*p != '%') {
       const Ch* start = p;
       while (*p && *p != '%') ++p;
@@ -76,7 +84,7 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
       width = va_arg(ap, int);
       if (width < 0) {
         flags.push_back('-');
-        width = -width;
+        width = width == INT_MIN ? INT_MAX : -width;
       }
       ++p;
     } else if (IsDigit(*p)) {
@@ -89,11 +97,14 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
       precision = 0;
       if (*p == '*') {
         precision = va_arg(ap, int);
+        if (precision < 0) precision = -1;  // a negative precision counts as none
         ++p;
       } else {
         while (IsDigit(*p)) precision = precision * 10 + (*p++ - '0');
       }
     }
+    if (width > cap) width = cap;
+    if (precision > cap) precision = cap;
     // Length: 'h', 'l' (32 bits for integers, wide for strings), 'w' (wide), 'll'/'I64', 'I32',
     // 'I' (pointer-sized), 'z', 'j', 't', 'L'.
     enum { kNone, kShort, kChar, kLong, kLongLong, kSize, kIntMax, kPtrDiff, kLongDouble, kWide } len = kNone;
@@ -126,7 +137,16 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
     std::string spec = "%" + flags;
     if (width >= 0) spec += std::to_string(width);
     if (precision >= 0) spec += "." + std::to_string(precision);
-    char buf[512];
+    // Numbers go through the host's printf with the directive rebuilt; a wide field may need more
+    // than a fixed buffer holds, so the text is sized first.
+    auto number = [&](const std::string& f, auto value) {
+      int n = std::snprintf(nullptr, 0, f.c_str(), value);
+      if (n <= 0) return;
+      std::string t(static_cast<size_t>(n) + 1, '\0');
+      std::snprintf(&t[0], t.size(), f.c_str(), value);
+      t.resize(static_cast<size_t>(n));
+      out.Ascii(t.c_str());
+    };
 
     switch (conv) {
       case '%': out.Ascii("%"); break;
@@ -135,29 +155,28 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
         char c = static_cast<char>(conv);
         if (len == kLongLong || len == kIntMax) {
           std::string s = spec + "ll" + c;
-          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, long long));
-          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, unsigned long long));
+          if (isSigned) number(s, va_arg(ap, long long));
+          else number(s, va_arg(ap, unsigned long long));
         } else if (len == kSize || len == kPtrDiff) {
           std::string s = spec + "z" + c;
-          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, ptrdiff_t));
-          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, size_t));
+          if (isSigned) number(s, va_arg(ap, ptrdiff_t));
+          else number(s, va_arg(ap, size_t));
         } else {
           std::string s = spec + (len == kShort ? "h" : len == kChar ? "hh" : "") + c;
-          if (isSigned) std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, int));
-          else std::snprintf(buf, sizeof buf, s.c_str(), va_arg(ap, unsigned int));
+          if (isSigned) number(s, va_arg(ap, int));
+          else number(s, va_arg(ap, unsigned int));
         }
-        out.Ascii(buf);
         break;
       }
       case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': {
         char c = static_cast<char>(conv);
-        if (len == kLongDouble) std::snprintf(buf, sizeof buf, (spec + "L" + c).c_str(), va_arg(ap, long double));
-        else std::snprintf(buf, sizeof buf, (spec + c).c_str(), va_arg(ap, double));
-        out.Ascii(buf);
+        if (len == kLongDouble) number(spec + "L" + c, va_arg(ap, long double));
+        else number(spec + c, va_arg(ap, double));
         break;
       }
       case 'p': {
         // The Windows runtime prints a pointer as upper-case hex digits, padded to its width.
+        char buf[32];
         std::snprintf(buf, sizeof buf, "%0*llX", static_cast<int>(2 * sizeof(void*)),
                       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(ap, void*))));
         out.Ascii(buf);
@@ -175,16 +194,30 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
         Out<Ch> tmp;
         if (conv == 'c' || conv == 'C') {
           int v = va_arg(ap, int);  // both widths arrive promoted to int
+          // A wide character without a narrow form is left out; the call goes on.
+          if (argWide && !wideFormat && static_cast<unsigned>(v) >= 256) break;
           if (argWide) tmp.Text(std::wstring(1, static_cast<wchar_t>(v)));
           else tmp.Text(std::string(1, static_cast<char>(v)));
         } else if (argWide) {
+          // With a precision the argument need not be terminated: read no further than it.
           const wchar_t* s = va_arg(ap, const wchar_t*);
-          tmp.Text(std::wstring(s ? s : L"(null)").substr(0, precision >= 0 ? static_cast<size_t>(precision) : std::wstring::npos));
+          if (!s) s = L"(null)";
+          size_t n = 0;
+          while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          tmp.Text(std::wstring(s, n));
         } else {
           const char* s = va_arg(ap, const char*);
-          tmp.Text(std::string(s ? s : "(null)").substr(0, precision >= 0 ? static_cast<size_t>(precision) : std::string::npos));
+          if (!s) s = "(null)";
+          size_t n = 0;
+          while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          tmp.Text(std::string(s, n));
         }
         piece = tmp.s;
+        if (tmp.failed) {
+          out.s += piece;
+          failed = true;
+          return out.s;
+        }
         if (width > 0 && piece.size() < static_cast<size_t>(width)) {
           std::basic_string<Ch> pad(static_cast<size_t>(width) - piece.size(),
                                     static_cast<Ch>(flags.find('0') != std::string::npos && flags.find('-') == std::string::npos ? '0' : ' '));
@@ -203,9 +236,17 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap) {
 }
 
 // The runtime's count rule: the text and its terminator when they fit; exactly COUNT characters
-// and no terminator when the text is COUNT long (returns COUNT) or longer (returns -1).
+// and no terminator when the text is COUNT long (returns COUNT) or longer (returns -1). Without a
+// buffer, nothing is written and the length is returned.
 template <typename Ch>
-int Deliver(const std::basic_string<Ch>& s, Ch* buffer, size_t count) {
+int Deliver(const std::basic_string<Ch>& s, bool failed, Ch* buffer, size_t count) {
+  if (!buffer) return failed ? -1 : static_cast<int>(std::min<size_t>(s.size(), INT_MAX));
+  if (failed) {
+    size_t n = std::min(s.size(), count);
+    if (n) std::memcpy(buffer, s.data(), n * sizeof(Ch));
+    if (n < count) buffer[n] = 0;
+    return -1;
+  }
   if (s.size() < count) {
     std::memcpy(buffer, s.c_str(), (s.size() + 1) * sizeof(Ch));
     return static_cast<int>(s.size());
@@ -217,21 +258,23 @@ int Deliver(const std::basic_string<Ch>& s, Ch* buffer, size_t count) {
 }  // namespace
 
 extern "C" int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr) {
-  if (!format || (!buffer && count)) return -1;
+  if (!format) return -1;
   va_list ap;
   va_copy(ap, argptr);
-  std::string s = FormatWindows<char>(format, ap);
+  bool failed = false;
+  std::string s = FormatWindows<char>(format, ap, buffer ? count : SIZE_MAX, failed);
   va_end(ap);
-  return Deliver(s, buffer, count);
+  return Deliver(s, failed, buffer, count);
 }
 
 extern "C" int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format, va_list argptr) {
-  if (!format || (!buffer && count)) return -1;
+  if (!format) return -1;
   va_list ap;
   va_copy(ap, argptr);
-  std::wstring s = FormatWindows<wchar_t>(format, ap);
+  bool failed = false;
+  std::wstring s = FormatWindows<wchar_t>(format, ap, buffer ? count : SIZE_MAX, failed);
   va_end(ap);
-  return Deliver(s, buffer, count);
+  return Deliver(s, failed, buffer, count);
 }
 
 extern "C" int _snprintf(char* buffer, size_t count, const char* format, ...) {

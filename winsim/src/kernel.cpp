@@ -14,7 +14,9 @@ namespace {
 thread_local DWORD t_lastError = 0;
 
 // Copies TEXT into BUF of SIZE units the way the module-name calls do on Windows XP: a name
-// that does not fit is cut to SIZE characters without a terminator, and SIZE is returned.
+// that does not fit is cut to SIZE characters without a terminator, SIZE is returned and the
+// last error is left alone (later Windows terminates the cut name and sets
+// ERROR_INSUFFICIENT_BUFFER). Callers that cope with XP cope with both.
 template <typename Ch>
 DWORD CopyCut(const std::basic_string<Ch>& text, Ch* buf, DWORD size) {
   if (!buf || size == 0) {
@@ -26,8 +28,16 @@ DWORD CopyCut(const std::basic_string<Ch>& text, Ch* buf, DWORD size) {
     return static_cast<DWORD>(text.size());
   }
   std::memcpy(buf, text.data(), size * sizeof(Ch));
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return size;
+}
+
+// Sizes GetVersionExW accepts: the structures' sizes on Windows (where WCHAR is 2 bytes: 276 and
+// 284) and on this host, so that code which writes the documented 276 works here too.
+enum VersionInfoKind { kBadSize, kPlain, kExtended };
+VersionInfoKind KindOfVersionInfo(DWORD size) {
+  if (size == sizeof(OSVERSIONINFOW) || size == 276) return kPlain;
+  if (size == sizeof(OSVERSIONINFOEXW) || size == 284) return kExtended;
+  return kBadSize;
 }
 
 // The program's path as Windows would show it: the host path on drive Z: (as Wine maps "/"),
@@ -60,7 +70,8 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) && info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW)) {
+  VersionInfoKind kind = KindOfVersionInfo(info->dwOSVersionInfoSize);
+  if (kind == kBadSize) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
@@ -72,7 +83,7 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
   std::wstring csd = winsim::Utf8ToWide(v.csdVersion).substr(0, ARRAYSIZE(info->szCSDVersion) - 1);
   std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
   std::memcpy(info->szCSDVersion, csd.c_str(), csd.size() * sizeof(WCHAR));
-  if (info->dwOSVersionInfoSize == sizeof(OSVERSIONINFOEXW)) {
+  if (kind == kExtended) {
     auto* ex = reinterpret_cast<LPOSVERSIONINFOEXW>(info);
     unsigned sp = 0;
     std::swscanf(csd.c_str(), L"Service Pack %u", &sp);

@@ -57,6 +57,8 @@ int64_t RealNowMillis() {
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+}  // namespace
+
 // "2026-12-06T16:17:09.042Z" <-> unix milliseconds
 bool ParseIsoMillis(const std::string& s, int64_t& out) {
   int y, mo, d, h, mi, sec, ms = 0;
@@ -67,6 +69,7 @@ bool ParseIsoMillis(const std::string& s, int64_t& out) {
     n = std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &sec, &z);
     if (n != 7 || z != 'Z') return false;
   }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60 || y < 1970 || ms < 0) return false;
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;
@@ -77,6 +80,8 @@ bool ParseIsoMillis(const std::string& s, int64_t& out) {
   out = static_cast<int64_t>(timegm(&tm)) * 1000 + ms;
   return true;
 }
+
+namespace {
 
 std::string FormatIsoMillis(int64_t ms) {
   time_t t = static_cast<time_t>(ms / 1000);
@@ -95,23 +100,28 @@ uint32_t ParseNumber(const std::string& s) {
   return static_cast<uint32_t>(v);
 }
 
-// "RegOpenKeyExA#1=5,GetVersionExW#2=0x57"
-std::vector<Fault> ParseFaultList(const std::string& spec, const std::string& source) {
+// "RegOpenKeyExA#1=5,GetVersionExW#2=0x57" (items separated by ',' or ';')
+std::vector<Fault> ParseFaultList(std::string spec, const std::string& source) {
+  std::replace(spec.begin(), spec.end(), ';', ',');
   std::vector<Fault> out;
   std::string item;
   std::istringstream in(spec);
-  while (std::getline(in, item, item.find(';') != std::string::npos ? ';' : ',')) {
+  while (std::getline(in, item, ',')) {
     item.erase(0, item.find_first_not_of(" \t"));
+    item.erase(item.find_last_not_of(" \t") + 1);
     if (item.empty()) continue;
     size_t hash = item.find('#'), eq = item.find('=');
-    if (hash == std::string::npos || eq == std::string::npos || eq < hash)
-      throw std::runtime_error(source + ": bad fault '" + item + "', expected FUNCTION#N=ERROR");
+    std::string bad = source + ": bad fault '" + item + "', expected FUNCTION#N=ERROR with N >= 1 and ERROR > 0";
+    if (hash == 0 || hash == std::string::npos || eq == std::string::npos || eq < hash) throw std::runtime_error(bad);
+    Fault f;
     try {
-      out.push_back({item.substr(0, hash), ParseNumber(item.substr(hash + 1, eq - hash - 1)),
-                     ParseNumber(item.substr(eq + 1))});
-    } catch (const std::invalid_argument&) {
-      throw std::runtime_error(source + ": bad fault '" + item + "', expected FUNCTION#N=ERROR");
+      f = {item.substr(0, hash), ParseNumber(item.substr(hash + 1, eq - hash - 1)), ParseNumber(item.substr(eq + 1))};
+    } catch (const std::logic_error&) {  // not a number, or out of range
+      throw std::runtime_error(bad);
     }
+    // A fault with call 0 never fires and one with error 0 means success: both are typing mistakes.
+    if (f.call == 0 || f.error == 0) throw std::runtime_error(bad);
+    out.push_back(f);
   }
   return out;
 }
@@ -124,26 +134,25 @@ Machine*& Slot() {
   return machine;
 }
 
-struct ExitSaver {
-  ~ExitSaver() {
-    // Runs after the program's own static objects are gone: what they closed is not counted.
-    std::lock_guard<std::recursive_mutex> g(ApiLock());
-    Machine* m = Slot();
-    if (!m) return;
-    try {
-      m->Save();
-      m->WriteReport();
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "winsim: %s\n", e.what());
-    }
-    m->Unlock();
+void SaveAtExit() {
+  std::lock_guard<std::recursive_mutex> g(ApiLock());
+  Machine* m = Slot();
+  if (!m) return;
+  try {
+    m->Save();
+    m->WriteReport();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "winsim: %s\n", e.what());
   }
-};
-
-void Install(std::unique_ptr<Machine> m) {
-  static ExitSaver saver;  // constructed after the machine's first load, so destroyed before it is
-  Slot() = m.release();
+  m->Unlock();
 }
+
+// Registered while the library loads, before any static object of the program exists: exit
+// handlers run in reverse order, so this one runs after all of the program's static destructors
+// and atexit handlers, and a handle they close is not reported as leaked.
+__attribute__((constructor)) void RegisterSaveAtExit() { std::atexit(SaveAtExit); }
+
+void Install(std::unique_ptr<Machine> m) { Slot() = m.release(); }
 
 std::string ProgramName() {
   std::error_code ec;
@@ -154,8 +163,9 @@ std::string ProgramName() {
 }  // namespace
 
 std::recursive_mutex& ApiLock() {
-  static std::recursive_mutex m;
-  return m;
+  // Never destroyed: calls made from exit handlers still need it.
+  static std::recursive_mutex* m = new std::recursive_mutex;
+  return *m;
 }
 
 // ---------------------------------------------------------------- load and save
@@ -179,37 +189,42 @@ void Machine::Load(const fs::path& d) {
 
   if (fs::exists(regPath)) registry.Import(ReadFile(regPath), regPath.string());
 
-  try {
-    if (doc.contains("faults"))
-      for (auto& f : doc.at("faults"))
-        faults.push_back({f.at("function").get<std::string>(), f.at("call").get<unsigned>(),
-                          f.at("error").get<uint32_t>()});
-    if (doc.contains("os")) {
-      auto& os = doc.at("os");
-      (void)os.at("major").get<uint32_t>();
-      (void)os.at("minor").get<uint32_t>();
-      (void)os.at("build").get<uint32_t>();
-      (void)os.at("platformId").get<uint32_t>();
-      (void)os.at("csdVersion").get<std::string>();
+  // Each section is checked on its own, so that an error names the line of the section at fault.
+  auto section = [&](const char* key, const std::function<void(const json&)>& read) {
+    if (!doc.contains(key)) return;
+    try {
+      read(doc.at(key));
+    } catch (const json::exception& e) {
+      throw MachineError(jsonPath.string(), LineOfKey(text, key), std::string(key) + ": " + e.what());
     }
-  } catch (const json::exception& e) {
-    std::string key = doc.contains("faults") && !doc.contains("os") ? "faults" : "os";
-    throw MachineError(jsonPath.string(), LineOfKey(text, key), e.what());
-  }
+  };
+  section("faults", [&](const json& list) {
+    for (auto& f : list) {
+      Fault fault{f.at("function").get<std::string>(), f.at("call").get<unsigned>(), f.at("error").get<uint32_t>()};
+      if (fault.call == 0 || fault.error == 0)
+        throw MachineError(jsonPath.string(), LineOfKey(text, "faults"), "faults: call must be >= 1 and error > 0");
+      faults.push_back(fault);
+    }
+  });
+  section("os", [&](const json& os) {
+    (void)os.at("major").get<uint32_t>();
+    (void)os.at("minor").get<uint32_t>();
+    (void)os.at("build").get<uint32_t>();
+    (void)os.at("platformId").get<uint32_t>();
+    (void)os.at("csdVersion").get<std::string>();
+  });
 
   virtualClock = false;
   bootMillis = RealNowMillis() - 3600 * 1000;
-  if (doc.contains("clock")) {
-    auto& c = doc["clock"];
-    if (c.value("virtual", false)) {
-      virtualClock = true;
-      if (!ParseIsoMillis(c.value("now", std::string()), virtualNow))
-        throw MachineError(jsonPath.string(), LineOfKey(text, "now"),
-                           "clock.now: expected a time like \"2026-12-06T16:17:09.042Z\"");
-      std::string boot = c.value("boot", std::string());
-      if (boot.empty() || !ParseIsoMillis(boot, bootMillis)) bootMillis = virtualNow - 3600 * 1000;
-    }
-  }
+  section("clock", [&](const json& c) {
+    if (!c.value("virtual", false)) return;
+    virtualClock = true;
+    if (!ParseIsoMillis(c.value("now", std::string()), virtualNow))
+      throw MachineError(jsonPath.string(), LineOfKey(text, "now"),
+                         "clock.now: expected a time like \"2026-12-06T16:17:09.042Z\"");
+    std::string boot = c.value("boot", std::string());
+    if (boot.empty() || !ParseIsoMillis(boot, bootMillis)) bootMillis = virtualNow - 3600 * 1000;
+  });
 
   if (const char* env = std::getenv("WINSIM_FAULTS")) {
     auto more = ParseFaultList(env, "WINSIM_FAULTS");

@@ -52,10 +52,17 @@ class Machine {
   std::map<uintptr_t, HandleInfo> handles;
   uintptr_t nextHandle = 0x100;
 
-  // Runtime file descriptors opened through _sopen, with the handle that accounts for each, and
-  // those in text mode (their writes turn "\n" into "\r\n").
-  std::map<int, uintptr_t> fds;
-  std::set<int> textModeFds;
+  // Runtime file descriptors opened through _sopen: the handle that accounts for each, whether it
+  // is in text mode (writes turn "\n" into "\r\n"), and what it asked for and lets others do
+  // with the file, for the sharing check of the next open of the same file in this process.
+  struct OpenFd {
+    uintptr_t handle = 0;
+    bool text = false;
+    uint64_t device = 0, inode = 0;
+    bool reads = false, writes = false;
+    bool sharesRead = true, sharesWrite = true;
+  };
+  std::map<int, OpenFd> fds;
 
   bool virtualClock = false;
   int64_t virtualNow = 0;   // unix milliseconds while the clock is virtual
@@ -108,6 +115,8 @@ class ApiCall {
 
 // Clock of the current machine.
 int64_t NowMillis(Machine& m);
+// "2026-12-06T16:17:09.042Z" (milliseconds optional) to unix milliseconds; false when malformed.
+bool ParseIsoMillis(const std::string& s, int64_t& out);
 
 // Paths: "C:\X\Y" -> <dir>/drive_c/X/Y, matched without regard to case where the host entry exists.
 fs::path ToHostPath(Machine& m, const std::wstring& windowsPath);

@@ -42,10 +42,14 @@ HKEY NewKeyHandle(Machine& m, std::shared_ptr<RegKey> key, REGSAM access) {
   return reinterpret_cast<HKEY>(m.AddHandle("HKEY", open));
 }
 
+// A sub-key path is relative: one that begins with a backslash is refused, as by Windows.
+bool BadSubKey(const std::wstring& sub) { return !sub.empty() && sub[0] == L'\\'; }
+
 LSTATUS OpenKeyImpl(ApiCall& call, HKEY hKey, const std::wstring& sub, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (BadSubKey(sub)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
   auto base = Resolve(call.machine(), hKey, nullptr, &err);
   if (!base) return err;
@@ -126,6 +130,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (BadSubKey(lpSubKey)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
   auto base = Resolve(call.machine(), hKey, nullptr, &err);
   if (!base) return err;
@@ -185,6 +190,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   ApiCall call("RegDeleteKeyW");
   if (call.fault()) return static_cast<LSTATUS>(call.fault());
   if (!lpSubKey || !*lpSubKey) return ERROR_INVALID_PARAMETER;
+  if (BadSubKey(lpSubKey)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
   auto base = Resolve(call.machine(), hKey, nullptr, &err);
   if (!base) return err;
