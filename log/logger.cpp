@@ -18,6 +18,7 @@ const char kKeyPrefix[] = "SOFTWARE\\Vexa\\";
 const char kKeySuffix[] = "\\Logger";
 const unsigned long kDefaultMaxLength = 0xA00000;  // 10 MiB
 const unsigned long kMinMaxLength = 4096;
+const size_t kKeptLineBytes = 2048;
 
 const char* const kLevelNames[] = {"Off  ", "Error", "Info ", "Debug", "Trace"};
 
@@ -53,16 +54,26 @@ void DestroyLogger() {
 
 }  // namespace
 
-void CLogRecord::Format(std::string& line) const {
+void CLogRecord::Format(std::string& line, CStampCache* cache) const {
   line.reserve(128);
-  time_t t = static_cast<time_t>(m_time);
-  char stamp[64];
-  size_t n = 0;
-  if (const struct tm* local = localtime(&t)) n = strftime(stamp, sizeof(stamp), "%d/%m/%Y %H:%M:%S.", local);
-  line.append(stamp, n);
-  char ms[8];
-  snprintf(ms, sizeof(ms), "%03hu", m_milliseconds);
-  line += ms;
+  if (cache && cache->m_length && cache->m_time == m_time) {
+    line.append(cache->m_text, cache->m_length);
+  } else {
+    time_t t = static_cast<time_t>(m_time);
+    char stamp[sizeof(cache->m_text)];
+    size_t n = 0;
+    if (const struct tm* local = localtime(&t)) n = strftime(stamp, sizeof(stamp), "%d/%m/%Y %H:%M:%S.", local);
+    line.append(stamp, n);
+    if (cache && n) {
+      memcpy(cache->m_text, stamp, n);
+      cache->m_length = n;
+      cache->m_time = m_time;
+    }
+  }
+  unsigned ms = m_milliseconds % 1000u;
+  line += static_cast<char>('0' + ms / 100);
+  line += static_cast<char>('0' + ms / 10 % 10);
+  line += static_cast<char>('0' + ms % 10);
   line += '\t';
   if (m_level >= LOG_OFF && m_level <= LOG_TRACE) line += kLevelNames[m_level];
   line += '\t';
@@ -105,10 +116,12 @@ void CFileLogger::Configure(const char* program) {
 
 void CFileLogger::Write(const CLogRecord& record) {
   CLock lock(m_lock);  // also keeps the runtime's local-time buffer to one thread at a time
-  std::string line;
-  record.Format(line);
-  _write(2, line.data(), static_cast<unsigned int>(line.size()));
-  if (!m_consoleOnly) AppendToFile(line);
+  m_line.clear();
+  record.Format(m_line, &m_stamp);
+  _write(2, m_line.data(), static_cast<unsigned int>(m_line.size()));
+  if (!m_consoleOnly) AppendToFile(m_line);
+  // A long LogQuick text should not keep its memory for the rest of the process.
+  if (m_line.capacity() > kKeptLineBytes) std::string().swap(m_line);
 }
 
 void CFileLogger::AppendToFile(const std::string& line) {

@@ -7,14 +7,29 @@
 
 #include "log.h"
 
+// The date and time of the latest line, kept for the second it stands for: turning a time into
+// local time costs the runtime more than the rest of a line (glibc looks at the zone file on
+// every call), and a logger's lines mostly share their second.
+class CStampCache {
+ public:
+  CStampCache() : m_time(0), m_length(0) {}
+
+ private:
+  friend class CLogRecord;
+  long long m_time;
+  size_t m_length;  // 0 while nothing is kept
+  char m_text[64];
+};
+
 // One message, stamped when it was logged.
 class CLogRecord {
  public:
   CLogRecord(int level, const char* text, long long time, unsigned short milliseconds)
       : m_level(level), m_text(text), m_time(time), m_milliseconds(milliseconds) {}
 
-  // "dd/mm/yyyy hh:mm:ss.mmm\t<level>\t<text>\r\n", in local time.
-  void Format(std::string& line) const;
+  // "dd/mm/yyyy hh:mm:ss.mmm\t<level>\t<text>\r\n", in local time. CACHE, when given, is used
+  // and updated by one thread at a time.
+  void Format(std::string& line, CStampCache* cache = NULL) const;
 
  private:
   int m_level;
@@ -53,6 +68,8 @@ class CFileLogger : public CLogger {
   bool m_consoleOnly;
   int m_fd;
   bool m_stopped;
+  CStampCache m_stamp;
+  std::string m_line;  // the line being written, kept to save an allocation per line
   // Lines come from several threads in the installer: one line's file sequence (open, size
   // test, write or stop) must not interleave with another's.
   CRITICAL_SECTION m_lock;
