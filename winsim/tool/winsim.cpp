@@ -1,7 +1,10 @@
 // winsim: set up and look at a simulated machine directory.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,13 +29,33 @@ int Usage() {
   return 2;
 }
 
+// A machine directory that cannot be loaded: the tool then ends like a program would.
+struct BadMachine : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+void LoadMachine(winsim::Machine& m, const std::string& dir) {
+  try {
+    m.Load(dir);
+  } catch (const std::exception& e) {
+    throw BadMachine(e.what());
+  }
+}
+
 // Loads DIR, lets EDIT change it, and writes it back; the last run's report stays as it was.
 template <typename Edit>
 void EditMachine(const std::string& dir, Edit edit) {
   winsim::Machine m;
-  m.Load(dir);
+  LoadMachine(m, dir);
   edit(m);
   m.Save();
+}
+
+// A whole decimal number; false for anything else ("2x", "", "-1").
+bool ParseUnsigned(const std::string& s, uint32_t& out) {
+  if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = static_cast<uint32_t>(std::stoul(s));
+  return true;
 }
 
 int Run(const std::vector<std::string>& a) {
@@ -48,29 +71,44 @@ int Run(const std::vector<std::string>& a) {
     return 0;
   }
   if (cmd == "show" && a.size() == 2) {
-    std::cout << winsim::DescribeMachine(a[1]);
+    std::string text;
+    try {
+      text = winsim::DescribeMachine(a[1]);
+    } catch (const std::exception& e) {
+      throw BadMachine(e.what());
+    }
+    std::cout << text;
     return 0;
   }
   if (cmd == "reg" && a.size() == 4 && a[1] == "import") {
-    winsim::ImportRegFile(a[2], a[3]);
+    std::ifstream in(a[3], std::ios::binary);
+    if (!in) throw std::runtime_error(a[3] + ": cannot be read");
+    std::ostringstream text;
+    text << in.rdbuf();
+    // The whole file is parsed before anything changes: a malformed one leaves the machine as it was.
+    EditMachine(a[2], [&](winsim::Machine& m) { m.registry.Import(text.str(), a[3]); });
     std::cout << "imported " << a[3] << " into " << a[2] << "\n";
     return 0;
   }
-  if (cmd == "os" && a.size() >= 3) {
+  if (cmd == "os" && a.size() >= 3 && a.size() % 2 == 1) {
     winsim::OsVersion v;
-    unsigned major = 0, minor = 0, build = 0;
-    int n = std::sscanf(a[2].c_str(), "%u.%u.%u", &major, &minor, &build);
-    if (n < 2) return Usage();
-    v.major = major;
-    v.minor = minor;
-    v.build = n == 3 ? build : 0;
+    std::vector<std::string> parts;
+    std::istringstream version(a[2]);
+    for (std::string part; std::getline(version, part, '.');) parts.push_back(part);
+    if ((parts.size() != 2 && parts.size() != 3) || !ParseUnsigned(parts[0], v.major) ||
+        !ParseUnsigned(parts[1], v.minor) || (parts.size() == 3 && !ParseUnsigned(parts[2], v.build)))
+      return Usage();
+    if (parts.size() == 2) v.build = 0;
     v.csdVersion = "";
     for (size_t i = 3; i + 1 < a.size(); i += 2) {
-      if (a[i] == "--platform") v.platformId = static_cast<uint32_t>(std::stoul(a[i + 1]));
-      else if (a[i] == "--csd") v.csdVersion = a[i + 1];
-      else return Usage();
+      if (a[i] == "--platform") {
+        if (!ParseUnsigned(a[i + 1], v.platformId)) return Usage();
+      } else if (a[i] == "--csd") {
+        v.csdVersion = a[i + 1];
+      } else {
+        return Usage();
+      }
     }
-    if (a.size() % 2 == 0) return Usage();
     EditMachine(a[1], [&](winsim::Machine& m) {
       m.doc["os"] = {{"major", v.major}, {"minor", v.minor}, {"build", v.build},
                      {"platformId", v.platformId}, {"csdVersion", v.csdVersion}};
@@ -86,10 +124,13 @@ int Run(const std::vector<std::string>& a) {
       return 0;
     }
     if (a[2] == "virtual") {
-      std::string t = a.size() == 4 ? a[3] : "2026-12-06T16:17:09.042Z";
+      // A time the machine could not load later is refused now.
+      int64_t now = 0;
+      if (!winsim::ParseIsoMillis(a.size() == 4 ? a[3] : "2026-12-06T16:17:09.042Z", now)) return Usage();
       EditMachine(a[1], [&](winsim::Machine& m) {
-        m.doc["clock"] = {{"virtual", true}, {"now", t}};
-        m.virtualClock = false;  // Save keeps the document's clock as given
+        m.virtualClock = true;
+        m.virtualNow = now;
+        m.bootMillis = now - 3600 * 1000;
       });
       return 0;
     }
@@ -103,6 +144,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     return Run(args);
+  } catch (const BadMachine& e) {
+    std::fprintf(stderr, "winsim: cannot load the simulated machine: %s\n", e.what());
+    return winsim::kExitBadMachine;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winsim: %s\n", e.what());
     return 1;
