@@ -1,0 +1,126 @@
+// The winsim command, run as a process: what each sub-command leaves in the machine directory.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+#include "winsim/control.h"
+
+namespace {
+
+using nlohmann::json;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+struct ToolTest : ::testing::Test {
+  TempDir tmp;
+  std::string dir = tmp / "m";
+  testsupport::ProcessResult Tool(const std::vector<std::string>& args) { return testsupport::Run("winsim", args, tmp.path()); }
+  testsupport::ProcessResult Probe(const std::vector<std::string>& args) {
+    return testsupport::Run("winsim-probe", args, tmp.path(), {{"WINSIM_MACHINE", dir}, {"WINSIM_FAULTS", ""}});
+  }
+  json Doc() { return json::parse(ReadFile(dir + "/machine.json")); }
+};
+
+TEST_F(ToolTest, InitCreatesTheImageOnceOnly) {
+  auto r = Tool({"init", dir});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/WINDOWS/system32/vexaktmon.dll"));
+  EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/WINDOWS/Temp"));  // an empty directory of the image
+  EXPECT_EQ(Probe({"version"}).out, "5.1.2600 2 Service Pack 2\n");
+
+  std::string before = ReadFile(dir + "/machine.json");
+  r = Tool({"init", dir});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not empty"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
+  EXPECT_EQ(Tool({"init", tmp / "other", "--image", "no-such-image"}).status, 1);
+  EXPECT_NE(Tool({"images"}).out.find("xp-sp2-q52  (default)"), std::string::npos);
+}
+
+TEST_F(ToolTest, ShowListsVersionRegistryAndFiles) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  auto r = Tool({"show", dir});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Windows 5.1 build 2600, platform 2, \"Service Pack 2\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Clock: real"), std::string::npos);
+  EXPECT_NE(r.out.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers]"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("C:\\Q52PLX\\vexaq52setup.exe  ("), std::string::npos);
+
+  WriteFile(dir + "/machine.json", "{\n  \"os\": \n}\n");
+  r = Tool({"show", dir});
+  EXPECT_EQ(r.status, winsim::kExitBadMachine);
+  EXPECT_NE(r.err.find(dir + "/machine.json:3"), std::string::npos) << r.err;
+}
+
+TEST_F(ToolTest, RegImportAddsOrRefusesWhole) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  WriteFile(tmp / "good.reg",
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q52Probe]\r\n\"Color\"=\"teal\"\r\n");
+  auto r = Tool({"reg", "import", dir, tmp / "good.reg"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Probe({"get", "Color"}).out, "teal\n");
+
+  std::string reg = ReadFile(dir + "/system.reg");
+  WriteFile(tmp / "bad.reg",
+            "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Q52Probe]\r\n\"Color\"=\"plum\"\r\n\"Size\"=dword:big\r\n");
+  r = Tool({"reg", "import", dir, tmp / "bad.reg"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(tmp / "bad.reg:4:"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir + "/system.reg"), reg);
+  EXPECT_EQ(Tool({"reg", "import", dir, tmp / "missing.reg"}).status, 1);
+}
+
+TEST_F(ToolTest, OsAndClockReachThePrograms) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  ASSERT_EQ(Tool({"os", dir, "6.0.6002", "--csd", "Service Pack 2", "--platform", "2"}).status, 0);
+  EXPECT_EQ(Probe({"version"}).out, "6.0.6002 2 Service Pack 2\n");
+  ASSERT_EQ(Tool({"os", dir, "4.10", "--platform", "1"}).status, 0);
+  EXPECT_EQ(Probe({"version"}).out, "4.10.0 1 \n");
+
+  ASSERT_EQ(Tool({"clock", dir, "virtual", "2027-01-02T03:04:05.006Z"}).status, 0);
+  EXPECT_EQ(Doc()["clock"]["now"], "2027-01-02T03:04:05.006Z");
+  EXPECT_EQ(Doc()["clock"]["virtual"], true);
+  EXPECT_EQ(Probe({"version"}).status, 0);
+  EXPECT_EQ(Doc()["clock"]["now"], "2027-01-02T03:04:05.006Z");  // nothing slept
+  ASSERT_EQ(Tool({"clock", dir, "real"}).status, 0);
+  EXPECT_EQ(Doc()["clock"]["virtual"], false);
+}
+
+TEST_F(ToolTest, BadUsageChangesNothing) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  std::string json = ReadFile(dir + "/machine.json");
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate"},
+      {"init"},
+      {"show"},
+      {"reg", "export", dir},
+      {"os", dir},
+      {"os", dir, "x.y"},
+      {"os", dir, "5"},
+      {"os", dir, "5.1.2.3"},
+      {"os", dir, "5.1", "--platform"},
+      {"os", dir, "5.1", "--platform", "two"},
+      {"os", dir, "5.1", "--color", "red"},
+      {"clock", dir},
+      {"clock", dir, "sometimes"},
+      {"clock", dir, "virtual", "yesterday"},
+      {"clock", dir, "virtual", "2027-13-02T03:04:05Z"},
+      {"clock", dir, "real", "now"},
+  };
+  for (auto& args : bad) {
+    std::string shown;
+    for (auto& a : args) shown += a + " ";
+    auto r = Tool(args);
+    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_NE(r.err.find("usage: winsim"), std::string::npos) << shown;
+  }
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), json);
+}
+
+}  // namespace
