@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <time.h>
 
-#include <atomic>
 #include <new>
 
 namespace {
@@ -44,15 +43,16 @@ class CLock {
   CRITICAL_SECTION& m_cs;
 };
 
-std::atomic<CLogger*> g_logger(nullptr);
 std::atomic<bool> g_destroyed(false);
 
 void DestroyLogger() {
   g_destroyed.store(true);
-  delete g_logger.exchange(nullptr);
+  delete g_processLogger.exchange(nullptr);
 }
 
 }  // namespace
+
+std::atomic<CLogger*> g_processLogger(nullptr);
 
 void CLogRecord::Format(std::string& line, CStampCache* cache) const {
   line.reserve(128);
@@ -146,15 +146,15 @@ void CFileLogger::AppendToFile(const std::string& line) {
   _write(m_fd, line.data(), static_cast<unsigned int>(line.size()));
 }
 
-CLogger* GetLogger() {
-  CLogger* logger = g_logger.load(std::memory_order_acquire);
+CLogger* CreateLogger() {
+  CLogger* logger = g_processLogger.load(std::memory_order_acquire);
   if (logger || g_destroyed.load(std::memory_order_acquire)) return logger;
 
   char program[MAX_PATH];
   CLogger* created = new (std::nothrow) CFileLogger(LoggerProgramName(program, sizeof(program)));
   if (!created) return NULL;
   CLogger* expected = NULL;
-  if (!g_logger.compare_exchange_strong(expected, created)) {
+  if (!g_processLogger.compare_exchange_strong(expected, created)) {
     // Another thread's logger came first; it is the one.
     delete created;
     return expected;

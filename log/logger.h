@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "log.h"
@@ -75,9 +76,19 @@ class CFileLogger : public CLogger {
   CRITICAL_SECTION m_lock;
 };
 
-// The process's logger, created and configured on first use; null once it has been destroyed at
-// process exit (or when it could not be created).
-CLogger* GetLogger();
+// The process's logger once it exists; null before, and again after its destruction at exit.
+extern std::atomic<CLogger*> g_processLogger;
+
+// Creates and configures the logger on the first call; null after its destruction at exit (or
+// when it could not be created).
+CLogger* CreateLogger();
+
+// The process's logger, created on first use. Inline: a filtered-out message should cost no
+// more than this load and the level test.
+inline CLogger* GetLogger() {
+  CLogger* logger = g_processLogger.load(std::memory_order_acquire);
+  return logger ? logger : CreateLogger();
+}
 
 // Name of the program whose logger this is: it names the registry key and the default file.
 // Fills BUF (of SIZE bytes) and returns it.
