@@ -114,19 +114,23 @@ int _write(int fd, const void* buffer, unsigned int count) {
     errno = EBADF;
     return -1;
   }
-  std::string data(static_cast<const char*>(buffer), count);
+  // Binary descriptors take the caller's bytes as they are; only text mode needs a copy.
+  const char* bytes = static_cast<const char*>(buffer);
+  size_t size = count;
+  std::string translated;
   auto open = call.machine().fds.find(fd);
   if (open != call.machine().fds.end() && open->second.text) {
-    std::string t;
-    for (char c : data) {
-      if (c == '\n') t.push_back('\r');
-      t.push_back(c);
+    translated.reserve(size + size / 8);
+    for (size_t i = 0; i < size; ++i) {
+      if (bytes[i] == '\n') translated.push_back('\r');
+      translated.push_back(bytes[i]);
     }
-    data.swap(t);
+    bytes = translated.data();
+    size = translated.size();
   }
   size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+  while (done < size) {
+    ssize_t n = ::write(fd, bytes + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;

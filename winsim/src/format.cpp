@@ -65,25 +65,33 @@ bool IsDigit(Ch c) {
 // first LIMIT characters reach the caller, and whether there are more: formatting stops past
 // LIMIT, and widths and precisions are capped there, so "%*d" with a huge width costs nothing.
 template <typename Ch>
-std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed) {
+void FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed, std::basic_string<Ch>& result) {
   Out<Ch> out;
+  out.s.swap(result);  // the caller's buffer, with the room it already has
+  out.s.clear();
+  out.s.reserve(256);
   const bool wideFormat = std::is_same<Ch, wchar_t>::value;
   const int cap = static_cast<int>(std::min<size_t>(limit, INT_MAX - 1) + 1);
   for (const Ch* p = fmt; *p && out.s.size() <= limit;) {
     if (*p != '%') {
       const Ch* start = p;
       while (*p && *p != '%') ++p;
-      out.Text(std::basic_string<Ch>(start, p));
+      out.s.append(start, static_cast<size_t>(p - start));
       continue;
     }
     const Ch* specStart = p++;
-    std::string flags;
-    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') flags.push_back(static_cast<char>(*p++));
+    // Flags, at most one of each: the runtime takes repeats as one.
+    char flags[8] = {0};
+    size_t nflags = 0;
+    auto addFlag = [&](char f) {
+      if (!std::strchr(flags, f) && nflags < sizeof(flags) - 1) flags[nflags++] = f;
+    };
+    while (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0') addFlag(static_cast<char>(*p++));
     int width = -1;
     if (*p == '*') {
       width = va_arg(ap, int);
       if (width < 0) {
-        flags.push_back('-');
+        addFlag('-');
         width = width == INT_MIN ? INT_MAX : -width;
       }
       ++p;
@@ -134,16 +142,42 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, boo
     }
     ++p;
 
-    std::string spec = "%" + flags;
-    if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
-    // Numbers go through the host's printf with the directive rebuilt; a wide field may need more
-    // than a fixed buffer holds, so the text is sized first.
-    auto number = [&](const std::string& f, auto value) {
-      int n = std::snprintf(nullptr, 0, f.c_str(), value);
+    // The directive rebuilt for the host's printf: "%" flags width ".precision", then the length
+    // and conversion that number() appends.
+    char spec[64];
+    size_t specLen = 0;
+    auto putSpec = [&](char c) { spec[specLen++] = c; };
+    auto putNumber = [&](int v) {
+      char digits[12];
+      int k = 0;
+      do digits[k++] = static_cast<char>('0' + v % 10); while ((v /= 10) > 0);
+      while (k) putSpec(digits[--k]);
+    };
+    putSpec('%');
+    for (size_t i = 0; i < nflags; ++i) putSpec(flags[i]);
+    if (width >= 0) putNumber(width);
+    if (precision >= 0) {
+      putSpec('.');
+      putNumber(precision);
+    }
+    spec[specLen] = '\0';
+    auto number = [&](const char* length, char conversion, auto value) {
+      char f[sizeof spec + 4];
+      size_t k = specLen;
+      std::memcpy(f, spec, k);
+      while (*length) f[k++] = *length++;
+      f[k++] = conversion;
+      f[k] = '\0';
+      char small[64];
+      int n = std::snprintf(small, sizeof small, f, value);
       if (n <= 0) return;
+      if (static_cast<size_t>(n) < sizeof small) {
+        out.Ascii(small);
+        return;
+      }
+      // A wide field: sized by the first call, made by a second.
       std::string t(static_cast<size_t>(n) + 1, '\0');
-      std::snprintf(&t[0], t.size(), f.c_str(), value);
+      std::snprintf(&t[0], t.size(), f, value);
       t.resize(static_cast<size_t>(n));
       out.Ascii(t.c_str());
     };
@@ -153,25 +187,38 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, boo
       case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': {
         bool isSigned = conv == 'd' || conv == 'i';
         char c = static_cast<char>(conv);
+        if (specLen == 1 && (len == kNone || len == kLong) && conv != 'o') {
+          // The common plain %d, %u, %x: no need for the host's printf.
+          unsigned int u = va_arg(ap, unsigned int);
+          bool negative = isSigned && static_cast<int>(u) < 0;
+          if (negative) u = 0u - u;
+          const char* digitsOf = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+          unsigned base = conv == 'x' || conv == 'X' ? 16 : 10;
+          char text[16];
+          int k = sizeof text;
+          text[--k] = '\0';
+          do text[--k] = digitsOf[u % base]; while ((u /= base) > 0);
+          if (negative) text[--k] = '-';
+          out.Ascii(text + k);
+          break;
+        }
         if (len == kLongLong || len == kIntMax) {
-          std::string s = spec + "ll" + c;
-          if (isSigned) number(s, va_arg(ap, long long));
-          else number(s, va_arg(ap, unsigned long long));
+          if (isSigned) number("ll", c, va_arg(ap, long long));
+          else number("ll", c, va_arg(ap, unsigned long long));
         } else if (len == kSize || len == kPtrDiff) {
-          std::string s = spec + "z" + c;
-          if (isSigned) number(s, va_arg(ap, ptrdiff_t));
-          else number(s, va_arg(ap, size_t));
+          if (isSigned) number("z", c, va_arg(ap, ptrdiff_t));
+          else number("z", c, va_arg(ap, size_t));
         } else {
-          std::string s = spec + (len == kShort ? "h" : len == kChar ? "hh" : "") + c;
-          if (isSigned) number(s, va_arg(ap, int));
-          else number(s, va_arg(ap, unsigned int));
+          const char* length = len == kShort ? "h" : len == kChar ? "hh" : "";
+          if (isSigned) number(length, c, va_arg(ap, int));
+          else number(length, c, va_arg(ap, unsigned int));
         }
         break;
       }
       case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': {
         char c = static_cast<char>(conv);
-        if (len == kLongDouble) number(spec + "L" + c, va_arg(ap, long double));
-        else number(spec + c, va_arg(ap, double));
+        if (len == kLongDouble) number("L", c, va_arg(ap, long double));
+        else number("", c, va_arg(ap, double));
         break;
       }
       case 'p': {
@@ -204,24 +251,38 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, boo
           if (!s) s = L"(null)";
           size_t n = 0;
           while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          if constexpr (std::is_same<Ch, wchar_t>::value) {
+            if (width <= 0) {  // same width, no padding: straight in
+              out.s.append(s, n);
+              break;
+            }
+          }
           tmp.Text(std::wstring(s, n));
         } else {
           const char* s = va_arg(ap, const char*);
           if (!s) s = "(null)";
           size_t n = 0;
           while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          if constexpr (std::is_same<Ch, char>::value) {
+            if (width <= 0) {
+              out.s.append(s, n);
+              break;
+            }
+          }
           tmp.Text(std::string(s, n));
         }
         piece = tmp.s;
         if (tmp.failed) {
           out.s += piece;
           failed = true;
-          return out.s;
+          result.swap(out.s);
+          return;
         }
         if (width > 0 && piece.size() < static_cast<size_t>(width)) {
+          bool left = std::strchr(flags, '-') != nullptr;
           std::basic_string<Ch> pad(static_cast<size_t>(width) - piece.size(),
-                                    static_cast<Ch>(flags.find('0') != std::string::npos && flags.find('-') == std::string::npos ? '0' : ' '));
-          piece = flags.find('-') != std::string::npos ? piece + pad : pad + piece;
+                                    static_cast<Ch>(std::strchr(flags, '0') && !left ? '0' : ' '));
+          piece = left ? piece + pad : pad + piece;
         }
         out.s += piece;
         break;
@@ -232,7 +293,15 @@ std::basic_string<Ch> FormatWindows(const Ch* fmt, va_list ap, size_t limit, boo
         break;
     }
   }
-  return out.s;
+  result.swap(out.s);
+}
+
+// Each thread formats into its own buffer, kept between calls so that a line costs no allocation.
+template <typename Ch>
+std::basic_string<Ch>& ThreadBuffer() {
+  static thread_local std::basic_string<Ch> buffer;
+  if (buffer.capacity() > 4096) std::basic_string<Ch>().swap(buffer);  // after a very long text
+  return buffer;
 }
 
 // The runtime's count rule: the text and its terminator when they fit; exactly COUNT characters
@@ -262,7 +331,8 @@ extern "C" int _vsnprintf(char* buffer, size_t count, const char* format, va_lis
   va_list ap;
   va_copy(ap, argptr);
   bool failed = false;
-  std::string s = FormatWindows<char>(format, ap, buffer ? count : SIZE_MAX, failed);
+  std::string& s = ThreadBuffer<char>();
+  FormatWindows<char>(format, ap, buffer ? count : SIZE_MAX, failed, s);
   va_end(ap);
   return Deliver(s, failed, buffer, count);
 }
@@ -272,7 +342,8 @@ extern "C" int _vsnwprintf(wchar_t* buffer, size_t count, const wchar_t* format,
   va_list ap;
   va_copy(ap, argptr);
   bool failed = false;
-  std::wstring s = FormatWindows<wchar_t>(format, ap, buffer ? count : SIZE_MAX, failed);
+  std::wstring& s = ThreadBuffer<wchar_t>();
+  FormatWindows<wchar_t>(format, ap, buffer ? count : SIZE_MAX, failed, s);
   va_end(ap);
   return Deliver(s, failed, buffer, count);
 }

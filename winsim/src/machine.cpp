@@ -315,9 +315,9 @@ Machine& CurrentMachine() {
 
 ApiCall::ApiCall(const char* function) : lock_(ApiLock()), machine_(&CurrentMachine()) {
   Machine& m = *machine_;
-  auto it = m.callCounts.find(std::string_view(function));
-  if (it == m.callCounts.end()) it = m.callCounts.emplace(function, 0).first;
-  unsigned n = ++it->second;
+  Machine::CounterSlot& slot = m.counterCache[(reinterpret_cast<uintptr_t>(function) >> 3) & 255];
+  if (slot.name != function) slot = {function, &m.callCounts[function]};
+  unsigned n = ++*slot.count;
   if (m.calls.size() < 1000000) m.calls.push_back(function);
   for (auto& f : m.faults)
     if (f.call == n && f.function == function) fault_ = f.error;

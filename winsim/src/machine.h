@@ -47,7 +47,14 @@ class Machine {
   Registry registry;
 
   std::vector<Fault> faults;
+  // Calls per function name. Each call site finds its counter through its name literal, so the
+  // common lookup hashes a pointer rather than comparing strings.
   std::map<std::string, unsigned, std::less<>> callCounts;
+  struct CounterSlot {
+    const char* name = nullptr;
+    unsigned* count = nullptr;
+  };
+  CounterSlot counterCache[256];  // direct-mapped by the literal's address; a miss looks up by name
   std::vector<const char*> calls;  // the names are the simulated functions' own literals
   std::map<uintptr_t, HandleInfo> handles;
   uintptr_t nextHandle = 0x100;
