@@ -84,6 +84,9 @@ void CLogRecord::Format(std::string& line, CStampCache* cache) const {
 CFileLogger::CFileLogger(const char* program)
     : m_level(LOG_INFO), m_maxLength(kDefaultMaxLength), m_consoleOnly(false), m_fd(-1), m_stopped(false) {
   InitializeCriticalSection(&m_lock);
+  // Lines end in "\r\n" already: in the runtime's default text mode, standard error would turn
+  // that into "\r\r\n" wherever it is redirected to.
+  _setmode(2, _O_BINARY);
   Configure(program);
 }
 

@@ -27,6 +27,7 @@ int _sopen(const char *filename, int oflag, int shflag, ...);
 int _write(int fd, const void *buffer, unsigned int count);
 long _filelength(int fd);
 int _close(int fd);
+int _setmode(int fd, int mode);
 WINSIM_END_C
 
 #endif

@@ -29,6 +29,13 @@ bool SharingAllows(const winsim::Machine& m, const OpenFd& want) {
   return true;
 }
 
+// Modes of the standard streams 0, 1 and 2: they belong to the process, not to the machine, and
+// start in text mode, as the Windows runtime opens them. (Plain data: nothing to destroy at exit.)
+bool* StdStreamBinary() {
+  static bool binary[3] = {false, false, false};
+  return binary;
+}
+
 // The descriptors a program may use: its standard streams and what it opened through _sopen.
 bool KnownFd(const winsim::Machine& m, int fd) { return (fd >= 0 && fd <= 2) || m.fds.count(fd) != 0; }
 
@@ -119,7 +126,8 @@ int _write(int fd, const void* buffer, unsigned int count) {
   size_t size = count;
   std::string translated;
   auto open = call.machine().fds.find(fd);
-  if (open != call.machine().fds.end() && open->second.text) {
+  bool text = open != call.machine().fds.end() ? open->second.text : !StdStreamBinary()[fd];
+  if (text) {
     translated.reserve(size + size / 8);
     for (size_t i = 0; i < size; ++i) {
       if (bytes[i] == '\n') translated.push_back('\r');
@@ -170,6 +178,35 @@ int _close(int fd) {
     call.machine().fds.erase(it);
   }
   return 0;
+}
+
+int _setmode(int fd, int mode) {
+  ApiCall call("_setmode");
+  if (call.fault()) {
+    errno = static_cast<int>(call.fault());
+    return -1;
+  }
+  if (mode != _O_TEXT && mode != _O_BINARY) {
+    errno = EINVAL;
+    return -1;
+  }
+  winsim::Machine& m = call.machine();
+  auto open = m.fds.find(fd);
+  bool* text = nullptr;
+  bool stdText = false;
+  if (open != m.fds.end()) {
+    text = &open->second.text;
+  } else if (fd >= 0 && fd <= 2) {
+    stdText = !StdStreamBinary()[fd];
+    text = &stdText;
+  } else {
+    errno = EBADF;
+    return -1;
+  }
+  int previous = *text ? _O_TEXT : _O_BINARY;
+  *text = mode == _O_TEXT;
+  if (open == m.fds.end()) StdStreamBinary()[fd] = !stdText;
+  return previous;
 }
 
 }  // extern "C"
