@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <type_traits>
 
@@ -56,6 +57,25 @@ struct Out<wchar_t> {
   void Ascii(const char* t) { s += WideOf(t, -1); }
 };
 
+// The next '%' or the terminator; the runtime's string routines look at many characters a step.
+inline const char* FindPercent(const char* p) {
+  const char* q = std::strchr(p, '%');
+  return q ? q : p + std::strlen(p);
+}
+inline const wchar_t* FindPercent(const wchar_t* p) {
+  const wchar_t* q = std::wcschr(p, L'%');
+  return q ? q : p + std::wcslen(p);
+}
+
+// Length of a string argument, reading no further than PRECISION characters when there is one:
+// with a precision the argument need not be terminated.
+inline size_t Length(const char* s, int precision) {
+  return precision < 0 ? std::strlen(s) : strnlen(s, static_cast<size_t>(precision));
+}
+inline size_t Length(const wchar_t* s, int precision) {
+  return precision < 0 ? std::wcslen(s) : wcsnlen(s, static_cast<size_t>(precision));
+}
+
 template <typename Ch>
 bool IsDigit(Ch c) {
   return c >= '0' && c <= '9';
@@ -75,7 +95,7 @@ void FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed, std::b
   for (const Ch* p = fmt; *p && out.s.size() <= limit;) {
     if (*p != '%') {
       const Ch* start = p;
-      while (*p && *p != '%') ++p;
+      p = FindPercent(p);
       out.s.append(start, static_cast<size_t>(p - start));
       continue;
     }
@@ -249,8 +269,7 @@ void FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed, std::b
           // With a precision the argument need not be terminated: read no further than it.
           const wchar_t* s = va_arg(ap, const wchar_t*);
           if (!s) s = L"(null)";
-          size_t n = 0;
-          while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          size_t n = Length(s, precision);
           if constexpr (std::is_same<Ch, wchar_t>::value) {
             if (width <= 0) {  // same width, no padding: straight in
               out.s.append(s, n);
@@ -261,8 +280,7 @@ void FormatWindows(const Ch* fmt, va_list ap, size_t limit, bool& failed, std::b
         } else {
           const char* s = va_arg(ap, const char*);
           if (!s) s = "(null)";
-          size_t n = 0;
-          while ((precision < 0 || n < static_cast<size_t>(precision)) && s[n]) ++n;
+          size_t n = Length(s, precision);
           if constexpr (std::is_same<Ch, char>::value) {
             if (width <= 0) {
               out.s.append(s, n);
