@@ -32,6 +32,17 @@ CLogger* Accepting(_LOG_LEVEL level) {
 // bytes, terminator included). A character that has no narrow form becomes '?', so the rest of
 // the line survives.
 void ToNarrow(const wchar_t* text, char* out, size_t size) {
+  // Plain ASCII converts to itself in every locale the runtime offers; the conversion routine is
+  // slow per character, and most lines are ASCII.
+  size_t ascii = 0;
+  while (ascii < size - 1 && text[ascii] && static_cast<unsigned long>(text[ascii]) < 0x80) {
+    out[ascii] = static_cast<char>(text[ascii]);
+    ++ascii;
+  }
+  if (ascii == size - 1 || !text[ascii]) {
+    out[ascii] = '\0';
+    return;
+  }
   size_t n = wcstombs(out, text, size - 1);
   if (n != static_cast<size_t>(-1)) {
     out[n < size - 1 ? n : size - 1] = '\0';
