@@ -53,6 +53,29 @@ std::wstring ModulePath() {
   if (dot == std::wstring::npos || dot < slash) w += L".exe";
   return w;
 }
+// The code-page calls refuse the same arguments: no source, an empty or negative source length
+// other than -1 (terminated), a negative destination size, or a size without a buffer.
+bool BadConversionArgs(const void* src, int srcLen, const void* dst, int dstLen) {
+  if (src && srcLen != 0 && srcLen >= -1 && dstLen >= 0 && (dstLen == 0 || dst)) return false;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return true;
+}
+
+// Their size protocol: a destination size of 0 asks for the length; a destination that is too
+// small receives what fits and the call fails with ERROR_INSUFFICIENT_BUFFER.
+template <typename Text>
+int DeliverConverted(const Text& out, typename Text::value_type* dst, int dstLen) {
+  using Ch = typename Text::value_type;
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    std::memcpy(dst, out.data(), static_cast<size_t>(dstLen) * sizeof(Ch));
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(dst, out.data(), out.size() * sizeof(Ch));
+  return static_cast<int>(out.size());
+}
+
 }  // namespace
 
 extern "C" {
@@ -155,10 +178,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLe
     SetLastError(call.fault());
     return 0;
   }
-  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen && !dst)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (BadConversionArgs(src, srcLen, dst, dstLen)) return 0;
   std::string in(src, srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen));
   std::wstring out;
   if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == 1252) {
@@ -174,14 +194,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLe
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (dstLen == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstLen)) {
-    std::memcpy(dst, out.data(), static_cast<size_t>(dstLen) * sizeof(WCHAR));
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, out.data(), out.size() * sizeof(WCHAR));
-  return static_cast<int>(out.size());
+  return DeliverConverted(out, dst, dstLen);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
@@ -191,10 +204,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LP
     SetLastError(call.fault());
     return 0;
   }
-  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen && !dst)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (BadConversionArgs(src, srcLen, dst, dstLen)) return 0;
   std::wstring in(src, srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen));
   std::string out;
   if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == 1252) {
@@ -214,14 +224,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (dstLen == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstLen)) {
-    std::memcpy(dst, out.data(), static_cast<size_t>(dstLen));
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(dst, out.data(), out.size());
-  return static_cast<int>(out.size());
+  return DeliverConverted(out, dst, dstLen);
 }
 
 }  // extern "C"
