@@ -73,12 +73,19 @@ void Equal(const A& a, const B& b, const char* ta, const char* tb, const char* f
                        (context.empty() ? "" : " [" + context + "]"));
 }
 
+// Run after every case (winsim uses it to check that the case closed what it opened).
+inline void (*&AfterEach())() {
+  static void (*hook)() = nullptr;
+  return hook;
+}
+
 inline int RunAll(int argc, char** argv) {
   int failed = 0, skipped = 0, passed = 0;
   for (const Case& c : Cases()) {
     if (argc > 1 && strstr(c.name, argv[1]) == NULL) continue;
     Current() = State();
     c.run();
+    if (AfterEach()) AfterEach()();
     if (Current().failures) {
       printf("[FAIL] %s\n", c.name);
       ++failed;

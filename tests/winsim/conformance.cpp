@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "check.h"
+#include "conformance.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -30,8 +31,6 @@
 
 // The formatting helpers hand their caller's format on, as the logger does.
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-
-namespace {
 
 #ifdef _WIN32
 const bool kOnWinsim = false;
@@ -45,6 +44,8 @@ const bool kOnWinsim = true;
 bool UnderWine() { return false; }
 int64_t ReferenceNowMillis() { return winsim::NowUnixMillis(); }
 #endif
+
+namespace {
 
 const wchar_t kScratch[] = L"Software\\Q52WinsimConformance";
 const wchar_t kScratchSub[] = L"Software\\Q52WinsimConformance\\Sub";
@@ -657,13 +658,6 @@ CONFORMANCE(LastErrorPerThreadValue) {
   CHECK_EQ(GetLastError(), static_cast<DWORD>(0));
 }
 
-#ifndef _WIN32
-// Every case closes what it opens; winsim counts it.
-CONFORMANCE(NothingLeftOpen) {
-  auto open = winsim::OpenHandles();
-  for (auto& kind : open) check::Fail(__FILE__, __LINE__, kind.first + " left open: " + std::to_string(kind.second));
-}
-#endif
 
 }  // namespace
 
@@ -673,6 +667,11 @@ int main(int argc, char** argv) {
   return check::RunAll(argc, argv);
 #else
   testsupport::TempMachine machine;
+  // Every case closes what it opens; winsim counts it.
+  check::AfterEach() = [] {
+    for (auto& kind : winsim::OpenHandles())
+      check::Fail(__FILE__, __LINE__, kind.first + " left open: " + std::to_string(kind.second));
+  };
   testsupport::TempDir work;  // the relative file names of the runtime cases land here
   if (chdir(work.path().c_str()) != 0) return 2;
   int rc = check::RunAll(argc, argv);

@@ -235,6 +235,13 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);
 
+/* kernel32 string helpers. lstrcmpiW compares without regard to case; lstrcpynW copies at most
+ * n - 1 characters and always terminates. */
+int WINAPI lstrlenW(LPCWSTR lpString);
+int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2);
+int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);
+LPWSTR WINAPI lstrcpynW(LPWSTR lpString1, LPCWSTR lpString2, int iMaxLength);
+
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs);
 BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD spinCount);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs);
@@ -275,5 +282,12 @@ int _vsnwprintf(wchar_t *buffer, size_t count, const wchar_t *format, va_list ar
 int _snprintf(char *buffer, size_t count, const char *format, ...);
 int _snwprintf(wchar_t *buffer, size_t count, const wchar_t *format, ...);
 WINSIM_END_C
+
+/* The API families that have headers of their own on Windows but come with <windows.h>. */
+#include <fileapi.h>
+#include <heapapi.h>
+#include <libloaderapi.h>
+#include <winsvc.h>
+#include <winuser.h>
 
 #endif

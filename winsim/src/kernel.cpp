@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <thread>
 
 #include "machine.h"
@@ -228,3 +230,33 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LP
 }
 
 }  // extern "C"
+
+// kernel32's string helpers. lstrcmpiW folds case character by character, which is what the
+// tools need of it (equality of spooler names); its ordering of letters against punctuation is not
+// the real word sort.
+namespace {
+int Compare(LPCWSTR a, LPCWSTR b, bool fold) {
+  if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
+  for (;; ++a, ++b) {
+    wint_t x = static_cast<wint_t>(*a), y = static_cast<wint_t>(*b);
+    if (fold) {
+      x = std::towlower(x);
+      y = std::towlower(y);
+    }
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
+}  // namespace
+
+extern "C" int WINAPI lstrlenW(LPCWSTR s) { return s == nullptr ? 0 : static_cast<int>(std::wcslen(s)); }
+extern "C" int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) { return Compare(a, b, false); }
+extern "C" int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) { return Compare(a, b, true); }
+
+extern "C" LPWSTR WINAPI lstrcpynW(LPWSTR dest, LPCWSTR src, int max) {
+  if (dest == nullptr || src == nullptr || max <= 0) return max == 0 ? dest : nullptr;
+  int i = 0;
+  for (; i + 1 < max && src[i] != 0; ++i) dest[i] = src[i];
+  dest[i] = 0;
+  return dest;
+}
