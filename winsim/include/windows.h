@@ -53,6 +53,7 @@ typedef WCHAR TCHAR;
 typedef BOOL *PBOOL, *LPBOOL;
 typedef BYTE *PBYTE, *LPBYTE;
 typedef DWORD *PDWORD, *LPDWORD;
+typedef UINT *PUINT;
 typedef LONG *PLONG;
 typedef void *PVOID, *LPVOID;
 typedef const void *LPCVOID;
@@ -78,6 +79,7 @@ typedef HINSTANCE HMODULE;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define MAX_PATH 260
+#define ANYSIZE_ARRAY 1
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define _countof(a) ARRAYSIZE(a)
 #define TEXT(s) L##s
