@@ -53,6 +53,7 @@ typedef WCHAR TCHAR;
 typedef BOOL *PBOOL, *LPBOOL;
 typedef BYTE *PBYTE, *LPBYTE;
 typedef DWORD *PDWORD, *LPDWORD;
+typedef UINT *PUINT;
 typedef LONG *PLONG;
 typedef void *PVOID, *LPVOID;
 typedef const void *LPCVOID;
@@ -78,6 +79,7 @@ typedef HINSTANCE HMODULE;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define MAX_PATH 260
+#define ANYSIZE_ARRAY 1
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define _countof(a) ARRAYSIZE(a)
 #define TEXT(s) L##s
@@ -95,6 +97,7 @@ typedef HINSTANCE HMODULE;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_SHARING_VIOLATION 32L

@@ -12,6 +12,7 @@
 #include "registry.h"
 #include "spooler.h"
 #include "winsim/control.h"
+#include "winsim/inf.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ using winsim::json;
 const char kUsage[] =
     "usage: winsim COMMAND ...\n"
     "  init DIR [--image NAME]           create a machine from a built-in image (default %s)\n"
+    "  init DIR --example EXAMPLE_DIR    create a machine from an example's example.json\n"
     "  images                            list the built-in images\n"
     "  show DIR                          show what the machine holds: version, services, spooler,\n"
     "                                    registry and files\n"
@@ -28,7 +30,10 @@ const char kUsage[] =
     "                                    set the operating-system version GetVersionEx reports\n"
     "  clock DIR real | virtual [TIME]   use the real clock, or a virtual one starting at TIME\n"
     "                                    (like 2026-12-06T16:17:09.042Z)\n"
-    "  jobs add DIR PRINTER N            queue N more print jobs on the printer\n";
+    "  jobs add DIR PRINTER N            queue N more print jobs on the printer\n"
+    "  stage DIR FILE.inf [FILE.cat]     stage an INF as the next free C:\\WINDOWS\\inf\\oemN.inf,\n"
+    "                                    recording its original INF and catalog names\n"
+    "  unstage DIR oemN.inf              remove a staged INF and its record\n";
 
 int Usage() {
   std::fprintf(stderr, kUsage, winsim::DefaultImage().c_str());
@@ -69,6 +74,32 @@ int Run(const std::vector<std::string>& a) {
   const std::string& cmd = a[0];
   if (cmd == "images" && a.size() == 1) {
     for (auto& n : winsim::ImageNames()) std::cout << n << (n == winsim::DefaultImage() ? "  (default)" : "") << "\n";
+    return 0;
+  }
+  if (cmd == "init" && a.size() == 4 && a[2] == "--example") {
+    winsim::CreateMachineFromExample(a[1], a[3]);
+    std::cout << "created " << a[1] << " from example " << a[3] << "\n";
+    return 0;
+  }
+  if (cmd == "stage" && (a.size() == 3 || a.size() == 4)) {
+    std::string name;
+    try {
+      name = winsim::StageInf(a[1], a[2], a.size() == 4 ? a[3] : "");
+    } catch (const winsim::MachineError& e) {
+      throw BadMachine(e.what());
+    }
+    std::cout << "staged " << a[2] << " as " << name << "\n";
+    return 0;
+  }
+  if (cmd == "unstage" && a.size() == 3) {
+    bool found = false;
+    try {
+      found = winsim::UnstageInf(a[1], a[2]);
+    } catch (const winsim::MachineError& e) {
+      throw BadMachine(e.what());
+    }
+    if (!found) throw std::runtime_error(a[2] + ": not staged on " + a[1]);
+    std::cout << "removed " << a[2] << "\n";
     return 0;
   }
   if (cmd == "init" && (a.size() == 2 || (a.size() == 4 && a[2] == "--image"))) {
