@@ -66,7 +66,8 @@ InfFile::InfFile(const WCHAR* fileName)
   memset(ModelsDecoration, 0, sizeof(ModelsDecoration));
   memset(OriginalInfName, 0, sizeof(OriginalInfName));
   memset(OriginalCatalogName, 0, sizeof(OriginalCatalogName));
-  StringCchCopyW(FileName, ARRAYSIZE(FileName), fileName);
+  // A name that doesn't fit is refused, not cut: cut, it would name another file.
+  if (FAILED(StringCchCopyW(FileName, ARRAYSIZE(FileName), fileName))) memset(FileName, 0, sizeof(FileName));
 }
 
 InfFile::~InfFile() {
@@ -184,7 +185,10 @@ DWORD InfFile::ParseDriverDate(const WCHAR* driverVer) {
   if (!n || p[n] != L'/') return 0;
   p += n + 1;
   n = ReadNumber(p, 4, 4, year);
-  if (!n || (p[n] != 0 && p[n] != L',')) return 0;
+  if (!n) return 0;
+  p += n;
+  while (*p == L' ' || *p == L'\t') ++p;
+  if (*p != 0 && *p != L',') return 0;
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
   return year * 10000 + month * 100 + day;
 }

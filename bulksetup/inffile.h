@@ -12,7 +12,7 @@
 class InfFile {
  public:
   // A closed reader for FILE_NAME (as the INF list gives it, e.g. oem12.inf). A name longer than
-  // MAX_PATH - 1 characters is cut; FindSupportedInf never passes one.
+  // MAX_PATH - 1 characters is not kept, so that Open fails.
   explicit InfFile(const WCHAR* fileName);
   ~InfFile();
 
@@ -46,6 +46,7 @@ class InfFile {
   void LogHardwareIds();
 
   // YYYYMMDD of a DRIVERVER text beginning M/D/YYYY (one or two digits for month and day), or 0.
+  // The date ends at the comma or at the end of the text; blanks may precede either.
   static DWORD ParseDriverDate(const WCHAR* driverVer);
 
  private:
