@@ -218,6 +218,18 @@ TEST(FindSupportedInf, NothingSupported) {
   }
 }
 
+// A name longer than the reader's buffer is refused and never overruns it.
+TEST(CheckInfFile, NameTooLong) {
+  const std::string name = "oem1.inf" + std::string(260, 'x');
+  InfMachine m({{"oem1.inf", BulkInf("07/15/2008,2.5.0.3"), kSupported}});
+  LogCapture log;
+  EXPECT_EQ(CheckInfFile(std::wstring(name.begin(), name.end()).c_str()), 0);
+  auto lines = log.Stop();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), Trace("Unable to open " + name));
+  EXPECT_FALSE(SupportedInf);
+}
+
 // Hardware IDs come from the models section the [Manufacturer] line names, decorated or not;
 // a line without an ID adds none, and IDs that don't fit 259 characters are left out.
 TEST(InfFileOpen, HardwareIdsOfTheModelsSection) {
