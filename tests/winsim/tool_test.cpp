@@ -41,12 +41,15 @@ TEST_F(ToolTest, InitCreatesTheImageOnceOnly) {
   EXPECT_NE(Tool({"images"}).out.find("xp-sp2-q52  (default)"), std::string::npos);
 }
 
-TEST_F(ToolTest, ShowListsVersionRegistryAndFiles) {
+TEST_F(ToolTest, ShowListsVersionServicesRegistryAndFiles) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   auto r = Tool({"show", dir});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Windows 5.1 build 2600, platform 2, \"Service Pack 2\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Clock: real"), std::string::npos);
+  EXPECT_NE(r.out.find("  Spooler  running  (Print Spooler; start 1200 ms, stop 700 ms; depends on RpcSs)\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers]"),
             std::string::npos);
   EXPECT_NE(r.out.find("C:\\Q52PLX\\vexaq52setup.exe  ("), std::string::npos);

@@ -545,6 +545,22 @@ std::string DescribeMachine(const std::string& dir) {
   else
     out << "  Clock: real\n";
 
+  if (doc.contains("services") && doc["services"].is_array() && !doc["services"].empty()) {
+    out << "\nServices:\n";
+    for (const json& sv : doc["services"]) {
+      out << "  " << sv.value("name", std::string()) << "  " << sv.value("state", std::string("stopped")) << "  ("
+          << sv.value("displayName", std::string()) << "; start " << sv.value("startMs", 0) << " ms, stop "
+          << sv.value("stopMs", 0) << " ms";
+      if (!sv.value("acceptsStop", true)) out << "; refuses stop";
+      if (sv.value("startError", 0u)) out << "; start fails with " << sv.value("startError", 0u);
+      if (sv.contains("dependencies") && sv["dependencies"].is_array() && !sv["dependencies"].empty()) {
+        out << "; depends on";
+        for (const json& d : sv["dependencies"]) out << " " << d.get<std::string>();
+      }
+      out << ")\n";
+    }
+  }
+
   out << "\nRegistry (system.reg):\n";
   std::istringstream regText(reg.Export());
   std::string line;

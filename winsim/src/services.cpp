@@ -281,8 +281,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
     return nullptr;
   }
-  if (databaseName && winsim::WideToUtf8(databaseName) != "ServicesActive" &&
-      !winsim::SameName(winsim::WideToUtf8(databaseName), "ServicesActive")) {
+  if (databaseName && !winsim::SameName(winsim::WideToUtf8(databaseName), "ServicesActive")) {
     SetLastError(ERROR_INVALID_NAME);
     return nullptr;
   }
