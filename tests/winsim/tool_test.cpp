@@ -41,12 +41,15 @@ TEST_F(ToolTest, InitCreatesTheImageOnceOnly) {
   EXPECT_NE(Tool({"images"}).out.find("xp-sp2-q52  (default)"), std::string::npos);
 }
 
-TEST_F(ToolTest, ShowListsVersionRegistryAndFiles) {
+TEST_F(ToolTest, ShowListsVersionServicesRegistryAndFiles) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   auto r = Tool({"show", dir});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Windows 5.1 build 2600, platform 2, \"Service Pack 2\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Clock: real"), std::string::npos);
+  EXPECT_NE(r.out.find("  Spooler  running  (Print Spooler; start 1200 ms, stop 700 ms; depends on RpcSs)\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers]"),
             std::string::npos);
   EXPECT_NE(r.out.find("C:\\Q52PLX\\vexaq52setup.exe  ("), std::string::npos);
@@ -73,7 +76,7 @@ TEST_F(ToolTest, JobsAddQueuesOnTheNamedPrinterAndShowListsThem) {
 
   r = Tool({"show", dir});
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const char* line : {"  Spooler  running\n", "  Fax  stopped\n",
+  for (const char* line : {"  Spooler  running  (", "  Fax  stopped  (",
                            "    Vexa Q52  driver \"Vexa Q52\", port Q52USB001:, 3 job(s)\n",
                            "    Vexa Q52  (Windows NT x86, version 3), monitor \"Vexa Q52 Language/Port Monitor\"\n",
                            "    Vexa Q52 Language/Port Monitor  (vexaktmon.dll)\n",

@@ -81,8 +81,6 @@ bool ParseIsoMillis(const std::string& s, int64_t& out) {
   return true;
 }
 
-namespace {
-
 std::string FormatIsoMillis(int64_t ms) {
   time_t t = static_cast<time_t>(ms / 1000);
   std::tm tm{};
@@ -92,6 +90,8 @@ std::string FormatIsoMillis(int64_t ms) {
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
   return buf;
 }
+
+namespace {
 
 uint32_t ParseNumber(const std::string& s) {
   size_t used = 0;
@@ -533,8 +533,19 @@ void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
     return it != obj.end() && it->is_array() ? *it : json::array();
   };
   out << "\nServices:\n";
-  for (const json& s : list(doc, "services"))
-    out << "  " << text(s, "name") << "  " << (s.contains("state") ? text(s, "state") : "stopped") << "\n";
+  for (const json& sv : list(doc, "services")) {
+    out << "  " << text(sv, "name") << "  " << (sv.contains("state") ? text(sv, "state") : "stopped") << "  ("
+        << text(sv, "displayName") << "; start " << sv.value("startMs", 0) << " ms, stop " << sv.value("stopMs", 0)
+        << " ms";
+    if (!sv.value("acceptsStop", true)) out << "; refuses stop";
+    if (sv.value("startError", 0u)) out << "; start fails with " << sv.value("startError", 0u);
+    json deps = list(sv, "dependencies");
+    if (!deps.empty()) {
+      out << "; depends on";
+      for (const json& d : deps) out << " " << (d.is_string() ? d.get<std::string>() : d.dump());
+    }
+    out << ")\n";
+  }
   if (!doc.contains("spooler") || !doc["spooler"].is_object()) return;
   const json& sp = doc["spooler"];
   out << "\nSpooler (" << text(sp, "environment") << ", driver directory " << text(sp, "driverDirectory") << "):\n";
