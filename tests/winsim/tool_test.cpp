@@ -57,6 +57,30 @@ TEST_F(ToolTest, ShowListsVersionRegistryAndFiles) {
   EXPECT_NE(r.err.find(dir + "/machine.json:3"), std::string::npos) << r.err;
 }
 
+TEST_F(ToolTest, JobsAddQueuesOnTheNamedPrinterAndShowListsThem) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  auto r = Tool({"jobs", "add", dir, "vexa q52", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Vexa Q52: 2 job(s) queued\n");
+  EXPECT_EQ(Tool({"jobs", "add", dir, "Vexa Q52", "1"}).out, "Vexa Q52: 3 job(s) queued\n");
+  EXPECT_EQ(Doc()["spooler"]["printers"][0]["jobs"], 3);
+
+  std::string before = ReadFile(dir + "/machine.json");
+  r = Tool({"jobs", "add", dir, "Other Printer", "1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no printer named 'Other Printer'"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
+
+  r = Tool({"show", dir});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"  Spooler  running\n", "  Fax  stopped\n",
+                           "    Vexa Q52  driver \"Vexa Q52\", port Q52USB001:, 3 job(s)\n",
+                           "    Vexa Q52  (Windows NT x86, version 3), monitor \"Vexa Q52 Language/Port Monitor\"\n",
+                           "    Vexa Q52 Language/Port Monitor  (vexaktmon.dll)\n",
+                           "    Q52USB002:  monitor \"Vexa Q52 Language/Port Monitor\"\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+}
+
 TEST_F(ToolTest, RegImportAddsOrRefusesWhole) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   WriteFile(tmp / "good.reg",
@@ -112,6 +136,10 @@ TEST_F(ToolTest, BadUsageChangesNothing) {
       {"clock", dir, "virtual", "yesterday"},
       {"clock", dir, "virtual", "2027-13-02T03:04:05Z"},
       {"clock", dir, "real", "now"},
+      {"jobs", "add", dir, "Vexa Q52"},
+      {"jobs", "add", dir, "Vexa Q52", "-1"},
+      {"jobs", "add", dir, "Vexa Q52", "three"},
+      {"jobs", "list", dir},
   };
   for (auto& args : bad) {
     std::string shown;
