@@ -81,8 +81,6 @@ bool ParseIsoMillis(const std::string& s, int64_t& out) {
   return true;
 }
 
-namespace {
-
 std::string FormatIsoMillis(int64_t ms) {
   time_t t = static_cast<time_t>(ms / 1000);
   std::tm tm{};
@@ -92,6 +90,8 @@ std::string FormatIsoMillis(int64_t ms) {
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
   return buf;
 }
+
+namespace {
 
 uint32_t ParseNumber(const std::string& s) {
   size_t used = 0;

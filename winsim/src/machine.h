@@ -124,6 +124,8 @@ class ApiCall {
 int64_t NowMillis(Machine& m);
 // "2026-12-06T16:17:09.042Z" (milliseconds optional) to unix milliseconds; false when malformed.
 bool ParseIsoMillis(const std::string& s, int64_t& out);
+// Unix milliseconds to "2026-12-06T16:17:09.042Z".
+std::string FormatIsoMillis(int64_t ms);
 
 // Paths: "C:\X\Y" -> <dir>/drive_c/X/Y, matched without regard to case where the host entry exists.
 fs::path ToHostPath(Machine& m, const std::wstring& windowsPath);
