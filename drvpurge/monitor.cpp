@@ -1,6 +1,7 @@
 #include "monitor.h"
 
 #include <windows.h>
+#include <string.h>
 #include <winspool.h>
 
 #include "enumeration.h"
@@ -83,7 +84,7 @@ bool CMonitorClass::RemovePort(const wchar_t* port) {
 
 bool CMonitorClass::InstallMonitor() {
   MONITOR_INFO_2W info;
-  ZeroMemory(&info, sizeof(info));
+  memset(&info, 0, sizeof(info));
   info.pName = const_cast<LPWSTR>(kMonitorName);
   info.pEnvironment = NULL;
   info.pDLLName = const_cast<LPWSTR>(kMonitorDll);

@@ -1,6 +1,7 @@
 #include "printer.h"
 
 #include <windows.h>
+#include <string.h>
 #include <winspool.h>
 
 #include "enumeration.h"
@@ -94,7 +95,7 @@ bool CPrinterClass::IsPrinterInstalled(wchar_t (&name)[MAX_PATH], bool remove) {
 
 bool CPrinterClass::RemovePrinter(const wchar_t* name) {
   PRINTER_DEFAULTSW defaults;
-  ZeroMemory(&defaults, sizeof(defaults));
+  memset(&defaults, 0, sizeof(defaults));
   defaults.DesiredAccess = PRINTER_ALL_ACCESS;
   CPrinterHandle printer;
   if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.out(), &defaults)) {
@@ -127,8 +128,8 @@ bool CPrinterClass::KillPrintJobs() {
   CHeapBlock record(needed);
   if (record.get() == NULL) {
     // Without the record the queue can't be seen to be empty: the printer stays, as when the
-    // record can't be read.
-    Log(LOG_ERROR, "KillPrintJobs - Memory Allocation Failed. GetLastError():%d", static_cast<int>(GetLastError()));
+    // record can't be read. HeapAlloc leaves no error code to report.
+    LogQuick(LOG_ERROR, "KillPrintJobs - HeapAlloc Failed.");
     return false;
   }
   if (!GetPrinterW(printer.get(), 2, record.get(), needed, &needed)) {
@@ -146,7 +147,7 @@ bool CPrinterClass::KillPrintJobs() {
 
 bool CPrinterClass::InstallPrinter(const wchar_t* port) {
   PRINTER_INFO_2W info;
-  ZeroMemory(&info, sizeof(info));
+  memset(&info, 0, sizeof(info));
   info.pPrinterName = const_cast<LPWSTR>(kPrinterName);
   info.pPortName = const_cast<LPWSTR>(port);
   info.pDriverName = const_cast<LPWSTR>(kPrinterDriverName);

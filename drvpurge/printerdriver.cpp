@@ -1,6 +1,7 @@
 #include "printerdriver.h"
 
 #include <windows.h>
+#include <string.h>
 #include <winspool.h>
 #include <strsafe.h>
 
@@ -83,7 +84,7 @@ bool CPrinterDriverClass::InstallPrinterDriver(const wchar_t* driverPath, const 
                                                const wchar_t* configFile, const wchar_t* helpFile,
                                                const wchar_t* dependentFiles) {
   DRIVER_INFO_3W info;
-  ZeroMemory(&info, sizeof(info));
+  memset(&info, 0, sizeof(info));
   info.cVersion = kDriverVersion;
   info.pName = const_cast<LPWSTR>(kPrinterDriverName);
   info.pEnvironment = NULL;
@@ -103,7 +104,7 @@ bool CPrinterDriverClass::InstallPrinterDriver(const wchar_t* driverPath, const 
 }
 
 bool CPrinterDriverClass::BuildDependentFiles(wchar_t (&buffer)[MAX_PATH]) {
-  ZeroMemory(buffer, sizeof(buffer));
+  memset(buffer, 0, sizeof(buffer));
   size_t at = 0;
   for (int i = 0; i < kDependentFileCount; ++i) {
     size_t length = 0;
