@@ -148,7 +148,17 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"LaterReleaseKeyUnreadable", {}, {}, {kLaterReg}, "RegOpenKeyW#1=5", 1, false, 0,
                  {Error("CheckLaterVersion - RegOpenKey Failed. rc=0x5"), Final(0)}, true, true},
         Scenario{"OsGateComesFirst", {}, kVista, {kLaterReg}, "", 1, false, 0,
-                 {Error("Operating System not supported!"), Final(0)}, true, false}),
+                 {Error("Operating System not supported!"), Final(0)}, true, false},
+        // The spooler object opens the Service Control Manager before main: its failure is the
+        // log's first line, and what it did open is closed at exit.
+        Scenario{"ServiceManagerUnreachable", {}, {}, {}, "OpenSCManagerW#1=5", 1, false, kRunResult,
+                 {Error("CSpoolerClass::Initialize - OpenSCManager Failed. GetLastError():5"), kRunReached,
+                  Final(kRunResult)},
+                 true, true},
+        Scenario{"SpoolerServiceMissing", {}, {}, {}, "OpenServiceW#1=1060", 1, false, kRunResult,
+                 {Error("CSpoolerClass::Initialize - OpenService Failed. GetLastError():1060"), kRunReached,
+                  Final(kRunResult)},
+                 true, true}),
     [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 }  // namespace
