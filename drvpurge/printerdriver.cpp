@@ -27,6 +27,20 @@ enum {
 
 const wchar_t* DriverFile(int index) { return g_ComponentFiles[kPrinterDriverComponent].files[index]; }
 
+// The first three driver files, each with its NUL, and one more NUL that closes the list, in a
+// zero-filled buffer. False if they would not fit.
+bool BuildDependentFiles(wchar_t (&buffer)[MAX_PATH]) {
+  memset(buffer, 0, sizeof(buffer));
+  size_t at = 0;
+  for (int i = 0; i < kDependentFileCount; ++i) {
+    size_t length = 0;
+    if (FAILED(StringCchLengthW(DriverFile(i), MAX_PATH, &length)) || at + length + 2 > MAX_PATH) return false;
+    StringCchCopyW(buffer + at, MAX_PATH - at, DriverFile(i));
+    at += length + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 CPrinterDriverClass::CPrinterDriverClass() {
@@ -103,19 +117,6 @@ bool CPrinterDriverClass::InstallPrinterDriver(const wchar_t* driverPath, const 
   return added != FALSE;
 }
 
-bool CPrinterDriverClass::BuildDependentFiles(wchar_t (&buffer)[MAX_PATH]) {
-  memset(buffer, 0, sizeof(buffer));
-  size_t at = 0;
-  for (int i = 0; i < kDependentFileCount; ++i) {
-    size_t length = 0;
-    // Each name with its NUL, and room for the NUL that closes the list.
-    if (FAILED(StringCchLengthW(DriverFile(i), MAX_PATH, &length)) || at + length + 2 > MAX_PATH) return false;
-    StringCchCopyW(buffer + at, MAX_PATH - at, DriverFile(i));
-    at += length + 1;
-  }
-  return true;
-}
-
 bool CPrinterDriverClass::IsInstalled() { return IsPrinterDriverInstalled(false); }
 
 int CPrinterDriverClass::Remove() {
@@ -141,6 +142,6 @@ int CPrinterDriverClass::Install() {
   StringCchCopyW(dataFile, MAX_PATH, DriverFile(kDataFile));
   StringCchCopyW(configFile, MAX_PATH, DriverFile(kConfigFile));
   StringCchCopyW(helpFile, MAX_PATH, DriverFile(kHelpFile));
-  BuildDependentFiles(dependentFiles);
+  if (!BuildDependentFiles(dependentFiles)) return ERROR_INSTALL_FAILURE;
   return InstallPrinterDriver(driverPath, dataFile, configFile, helpFile, dependentFiles) ? 0 : ERROR_INSTALL_FAILURE;
 }

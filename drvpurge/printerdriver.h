@@ -20,8 +20,4 @@ class CPrinterDriverClass : public CGenericClass {
   bool InstallPrinterDriver(const wchar_t* driverPath, const wchar_t* dataFile, const wchar_t* configFile,
                             const wchar_t* helpFile, const wchar_t* dependentFiles);
   bool RemovePrinterDriver();
-
-  // Builds the dependent-file list from the first three driver files into BUFFER (zero-filled
-  // first). False if it would not fit.
-  static bool BuildDependentFiles(wchar_t (&buffer)[MAX_PATH]);
 };

@@ -177,14 +177,4 @@ TEST_F(PrinterDriverTest, InstallStopsWhenAFileCanNotBeHad) {
   EXPECT_TRUE(winsim::Changes().empty());
 }
 
-TEST_F(PrinterDriverTest, DependentFileListIsThreeNamesAndAClosingNul) {
-  wchar_t list[MAX_PATH];
-  wmemset(list, L'#', MAX_PATH);
-  ASSERT_TRUE(CPrinterDriverClass::BuildDependentFiles(list));
-  const wchar_t expected[] = L"vexaktxps.dll\0vexaktenu.cnt\0vexaktenu.dll\0";
-  // The literal brings its own NUL: the list ends with two in a row, and the rest is zero.
-  ASSERT_EQ(std::wstring(list, ARRAYSIZE(expected)), std::wstring(expected, ARRAYSIZE(expected)));
-  for (size_t i = ARRAYSIZE(expected); i < MAX_PATH; ++i) ASSERT_EQ(list[i], L'\0') << i;
-}
-
 }  // namespace
