@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -39,9 +40,11 @@ inline bool IsStamped(const std::string& line) {
 
 class PrintSystemTest : public MachineTest {
  protected:
-  // Starts over on a fresh machine from the image (for the rows of a table).
+  // Starts over on a fresh machine from the image (for the rows of a table), after checking that
+  // the row before gave back its handles.
   void FreshMachine() {
     DropSpooler();
+    EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{})) << "handles left open";
     machine_.reset();
     machine_ = std::make_unique<testsupport::TempMachine>();
   }
