@@ -1,0 +1,27 @@
+// The package's language/port monitor and the printer ports it owns.
+#pragma once
+
+#include <windows.h>
+
+#include "generic.h"
+
+extern const wchar_t kMonitorName[];
+extern const wchar_t kMonitorDll[];
+
+class CMonitorClass : public CGenericClass {
+ public:
+  CMonitorClass();
+
+  int Install() override;  // 0, or 1603
+  int Remove() override;   // 0 once the monitor was found, 3012 when it is not installed
+  bool IsInstalled() override;
+
+  bool IsMonitorInstalled();
+  // Without REMOVE: whether the monitor has a port; PORT receives the last one listed. With
+  // REMOVE: deletes the monitor's ports in the spooler's order up to the first that can't be
+  // deleted, and tells whether such a port is left (PORT then holds its name).
+  bool IsPortAdded(wchar_t (&port)[MAX_PATH], bool remove);
+  bool InstallMonitor();
+  bool RemoveMonitor();
+  bool RemovePort(const wchar_t* port);
+};

@@ -1,0 +1,188 @@
+#include "printer.h"
+
+#include <windows.h>
+#include <string.h>
+#include <winspool.h>
+
+#include "enumeration.h"
+#include "log.h"
+#include "monitor.h"
+
+const wchar_t kPrinterDriverName[] = L"Vexa Q52";
+const wchar_t kPrinterName[] = L"Vexa Q52";
+
+namespace {
+
+const int kJobsQueued = -30;
+
+// Closes a printer handle when it goes.
+class CPrinterHandle {
+ public:
+  CPrinterHandle() : m_h(NULL) {}
+  ~CPrinterHandle() {
+    if (m_h != NULL) ClosePrinter(m_h);
+  }
+  HANDLE* out() { return &m_h; }
+  HANDLE get() const { return m_h; }
+  // Closes now, for a step that must follow the close.
+  void Close() {
+    if (m_h != NULL) ClosePrinter(m_h);
+    m_h = NULL;
+  }
+
+ private:
+  CPrinterHandle(const CPrinterHandle&);
+  CPrinterHandle& operator=(const CPrinterHandle&);
+  HANDLE m_h;
+};
+
+// A zero-filled block from the process heap, released when it goes.
+class CHeapBlock {
+ public:
+  explicit CHeapBlock(SIZE_T bytes) : m_p(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)) {}
+  ~CHeapBlock() {
+    if (m_p != NULL) HeapFree(GetProcessHeap(), 0, m_p);
+  }
+  LPBYTE get() const { return static_cast<LPBYTE>(m_p); }
+
+ private:
+  CHeapBlock(const CHeapBlock&);
+  CHeapBlock& operator=(const CHeapBlock&);
+  void* m_p;
+};
+
+}  // namespace
+
+CPrinterClass::CPrinterClass() {
+  wchar_t systemDirectory[MAX_PATH] = {0};
+  if (GetSystemDirectoryW(systemDirectory, MAX_PATH) != 0)
+    m_bInitialized = Initialize(kPrinterComponent, L"", systemDirectory);
+  else
+    m_bInitialized = false;
+}
+
+bool CPrinterClass::IsPrinterInstalled(wchar_t (&name)[MAX_PATH], bool remove) {
+  static const SpoolerEnumMessages kMessages = {
+      "IsPrinterInstalled - Memory Allocation Failed. GetLastError():%d",
+      "IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():%d"};
+  bool found = false;
+  {
+    CSpoolerList list;
+    if (list.Fetch(
+            [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+              return EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, buffer, size, needed, returned);
+            },
+            true, kMessages)) {
+      for (DWORD i = 0; i < list.Count(); ++i) {
+        const PRINTER_INFO_2W& printer = list.At<PRINTER_INFO_2W>(i);
+        if (printer.pDriverName == NULL || lstrcmpiW(printer.pDriverName, kPrinterDriverName) != 0) continue;
+        const wchar_t* printerName = printer.pPrinterName != NULL ? printer.pPrinterName : L"";
+        WLog(LOG_INFO, L"Printer \"%s\" Installed", printerName);
+        CopySpoolerName(name, printerName);
+        found = true;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    Log(LOG_INFO, "No Printer Installed");
+    return false;
+  }
+  if (!remove) return true;
+  Log(LOG_INFO, "Removing Existing Printer...");
+  return !RemovePrinter(name);
+}
+
+bool CPrinterClass::RemovePrinter(const wchar_t* name) {
+  PRINTER_DEFAULTSW defaults;
+  memset(&defaults, 0, sizeof(defaults));
+  defaults.DesiredAccess = PRINTER_ALL_ACCESS;
+  CPrinterHandle printer;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.out(), &defaults)) {
+    Log(LOG_ERROR, "Unable To Open Printer. GetLastError(): %d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  BOOL deleted = DeletePrinter(printer.get());
+  printer.Close();
+  if (deleted) {
+    WLog(LOG_INFO, L"Printer \"%s\" Removed", name);
+    return true;
+  }
+  WLog(LOG_ERROR, L"Unable to delete \"%s\"", name);
+  return false;
+}
+
+bool CPrinterClass::KillPrintJobs() {
+  wchar_t name[MAX_PATH] = {0};
+  if (!IsPrinterInstalled(name, false)) {
+    Log(LOG_INFO, "No Printer Installed. No Jobs to kill");
+    return true;
+  }
+  CPrinterHandle printer;
+  if (!OpenPrinterW(name, printer.out(), NULL)) {
+    Log(LOG_ERROR, "KillPrintJobs - OpenPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  DWORD needed = 0;
+  GetPrinterW(printer.get(), 2, NULL, 0, &needed);
+  CHeapBlock record(needed);
+  if (record.get() == NULL) {
+    // Without the record the queue can't be seen to be empty: the printer stays, as when the
+    // record can't be read. HeapAlloc leaves no error code to report.
+    LogQuick(LOG_ERROR, "KillPrintJobs - HeapAlloc Failed.");
+    return false;
+  }
+  if (!GetPrinterW(printer.get(), 2, record.get(), needed, &needed)) {
+    Log(LOG_ERROR, "KillPrintJobs - GetPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  if (reinterpret_cast<const PRINTER_INFO_2W*>(record.get())->cJobs > 0) {
+    MessageBoxW(NULL, L"There are still existing print jobs in the printer.\nCancel them to continue...",
+                L"Unable to Remove Printer!", MB_OK | MB_ICONEXCLAMATION);
+    LogQuick(LOG_ERROR, "There are still existing print jobs in the printer.");
+    return false;
+  }
+  return true;
+}
+
+bool CPrinterClass::InstallPrinter(const wchar_t* port) {
+  PRINTER_INFO_2W info;
+  memset(&info, 0, sizeof(info));
+  info.pPrinterName = const_cast<LPWSTR>(kPrinterName);
+  info.pPortName = const_cast<LPWSTR>(port);
+  info.pDriverName = const_cast<LPWSTR>(kPrinterDriverName);
+  info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
+  info.pDatatype = const_cast<LPWSTR>(L"RAW");
+  HANDLE printer = AddPrinterW(NULL, 2, reinterpret_cast<LPBYTE>(&info));
+  if (printer == NULL) {
+    Log(LOG_ERROR, "AddPrinter Failed. GetLastError():%d", static_cast<int>(GetLastError()));
+    return false;
+  }
+  WLog(LOG_INFO, L"Printer \"%s\" Successfully Added.", kPrinterName);
+  ClosePrinter(printer);
+  return true;
+}
+
+bool CPrinterClass::IsInstalled() {
+  wchar_t name[MAX_PATH] = {0};
+  return IsPrinterInstalled(name, false);
+}
+
+int CPrinterClass::Remove() {
+  wchar_t name[MAX_PATH] = {0};
+  if (!IsPrinterInstalled(name, false)) return ERROR_PRINTER_NOT_FOUND;
+  if (!KillPrintJobs()) return kJobsQueued;
+  RemovePrinter(name);
+  return 0;
+}
+
+int CPrinterClass::Install() {
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
+  wchar_t name[MAX_PATH] = {0};
+  // A printer of the driver that could not be deleted stays, and no second one is added.
+  if (IsPrinterInstalled(name, true)) return 0;
+  CMonitorClass monitor;
+  wchar_t port[MAX_PATH] = {0};
+  if (!monitor.IsPortAdded(port, false)) return ERROR_INSTALL_FAILURE;
+  return InstallPrinter(port) ? 0 : ERROR_INSTALL_FAILURE;
+}

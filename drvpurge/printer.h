@@ -1,0 +1,26 @@
+// The package's printer queue: the local printer that uses the package's driver.
+#pragma once
+
+#include <windows.h>
+
+#include "generic.h"
+
+extern const wchar_t kPrinterDriverName[];
+extern const wchar_t kPrinterName[];
+
+class CPrinterClass : public CGenericClass {
+ public:
+  CPrinterClass();
+
+  int Install() override;  // 0, or 1603
+  int Remove() override;   // 0, 3012 when no printer uses the driver, -30 while jobs are queued
+  bool IsInstalled() override;
+
+  // Finds the first local printer of the driver; NAME receives its name (cut to the buffer).
+  // With REMOVE it is deleted, and the result tells whether it is still there.
+  bool IsPrinterInstalled(wchar_t (&name)[MAX_PATH], bool remove);
+  // Tells the user to cancel queued jobs; true when the printer may be removed.
+  bool KillPrintJobs();
+  bool InstallPrinter(const wchar_t* port);
+  bool RemovePrinter(const wchar_t* name);
+};

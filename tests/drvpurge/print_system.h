@@ -1,0 +1,150 @@
+// What the tests of the print-system components share: editing and reading the machine's spooler
+// state, the log of one step without the service waits' polling lines, and the package's source
+// folders in a scratch current directory for the install side.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <ctype.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "checks.h"
+#include "generic.h"
+#include "spooler_fixture.h"
+#include "testsupport.h"
+#include "winsim/control.h"
+#include "winsim/print.h"
+
+namespace drvtest {
+
+using nlohmann::json;
+
+
+inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }  // ASCII only
+
+// Whether LINE begins with a log line's date stamp, "dd/mm/yyyy ".
+inline bool IsStamped(const std::string& line) {
+  static const char kShape[] = "00/00/0000 ";
+  if (line.size() < sizeof(kShape) - 1) return false;
+  for (size_t i = 0; i + 1 < sizeof(kShape); ++i)
+    if (kShape[i] == '0' ? !isdigit(static_cast<unsigned char>(line[i])) : line[i] != kShape[i]) return false;
+  return true;
+}
+
+class PrintSystemTest : public MachineTest {
+ protected:
+  // Starts over on a fresh machine from the image (for the rows of a table), after checking that
+  // the row before gave back its handles.
+  void FreshMachine() {
+    DropSpooler();
+    EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{})) << "handles left open";
+    machine_.reset();
+    machine_ = std::make_unique<testsupport::TempMachine>();
+  }
+
+  // Edits machine.json between two loads; the spooler object is made anew on first use.
+  void EditMachine(const std::function<void(json&)>& edit) {
+    DropSpooler();
+    winsim::ReleaseMachine();
+    std::string path = machine_->dir() + "/machine.json";
+    json doc = json::parse(testsupport::ReadFile(path));
+    edit(doc);
+    testsupport::WriteFile(path, doc.dump(2));
+    winsim::UseMachine(machine_->dir());
+  }
+
+  // The machine as it would be written back now. Read the run's changes before: a reload starts
+  // a new run report.
+  json MachineDoc() {
+    DropSpooler();
+    winsim::ReleaseMachine();
+    json doc = json::parse(testsupport::ReadFile(machine_->dir() + "/machine.json"));
+    winsim::UseMachine(machine_->dir());
+    return doc;
+  }
+
+  // Runs STEP and returns what it logged, leaving out the polling lines of the service waits,
+  // whose number follows the services' timings. Other lines on standard error (winsim's note of a
+  // message box, whose text may span lines) are left out too.
+  std::vector<LogEntry> LogOf(const std::function<void()>& step) {
+    TakeLog();
+    std::string raw;
+    {
+      FdCapture capture(2);
+      step();
+      raw = capture.Stop();
+    }
+    std::string logOnly;
+    for (size_t pos = 0; pos < raw.size();) {
+      size_t end = raw.find('\n', pos);
+      end = end == std::string::npos ? raw.size() : end + 1;
+      std::string line = raw.substr(pos, end - pos);
+      if (IsStamped(line)) logOnly += line;
+      pos = end;
+    }
+    std::vector<LogEntry> out;
+    for (const LogEntry& e : ParseLog(logOnly))
+      if (e.text.rfind("CSpoolerClass::WaitForService - ssp.dwCurrentState:", 0) != 0) out.push_back(e);
+    return out;
+  }
+
+  // Makes a scratch directory the current one, holding the source folder of KIND with its files
+  // except those named in MISSING; the old current directory comes back at the end of the test.
+  void UseSourceFolder(ComponentKind kind, const std::vector<std::wstring>& missing = {}) {
+    if (!cwd_) {
+      cwd_ = std::make_unique<testsupport::TempDir>();
+      oldCwd_ = std::filesystem::current_path();
+      std::filesystem::current_path(cwd_->path());
+    }
+    const ComponentFiles& entry = g_ComponentFiles[kind];
+    std::string folder = Narrow(entry.sourceFolder);
+    for (char& c : folder)
+      if (c == '\\') c = '/';
+    std::filesystem::create_directories(cwd_->path() + "/" + folder);
+    for (const wchar_t* f : entry.files) {
+      if (f == nullptr) continue;
+      bool skip = false;
+      for (const std::wstring& m : missing) skip = skip || m == f;
+      if (!skip) testsupport::WriteFile(cwd_->path() + "/" + folder + "/" + Narrow(f), "new " + Narrow(f));
+    }
+  }
+
+  void TearDown() override {
+    MachineTest::TearDown();
+    if (cwd_) std::filesystem::current_path(oldCwd_);
+    cwd_.reset();
+  }
+
+ private:
+  std::unique_ptr<testsupport::TempDir> cwd_;
+  std::filesystem::path oldCwd_;
+};
+
+// The object lists of machine.json's spooler.
+inline json& Printers(json& doc) { return doc["spooler"]["printers"]; }
+inline json& Drivers(json& doc) { return doc["spooler"]["drivers"]; }
+inline json& Monitors(json& doc) { return doc["spooler"]["monitors"]; }
+inline json& Ports(json& doc) { return doc["spooler"]["ports"]; }
+
+inline void SetServiceState(json& doc, const std::string& service, const std::string& state) {
+  for (json& s : doc["services"])
+    if (s["name"] == service) s["state"] = state;
+}
+
+inline std::vector<std::string> Names(const json& list) {
+  std::vector<std::string> out;
+  for (const json& o : list) out.push_back(o.value("name", std::string()));
+  return out;
+}
+
+// The stop and start of the spooler as the run report lists them.
+inline const std::vector<std::string> kSpoolerRestart = {"StopService Spooler", "StartService Spooler"};
+
+}  // namespace drvtest

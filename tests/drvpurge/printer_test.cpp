@@ -1,0 +1,239 @@
+// The printer component: finding the driver's printer, refusing while jobs are queued, deleting
+// it, and adding one on the monitor's port.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "print_system.h"
+#include "printer.h"
+#include "winsim/control.h"
+#include "winsim/print.h"
+
+namespace {
+
+using drvtest::Error;
+using drvtest::Info;
+using drvtest::json;
+using drvtest::LogEntry;
+using drvtest::Printers;
+using drvtest::Trace;
+
+const char kJobsLine[] = "There are still existing print jobs in the printer.";
+
+json Printer(const std::string& name, const std::string& driver, const std::string& port, int jobs) {
+  return {{"name", name}, {"driver", driver}, {"port", port}, {"printProcessor", "winprint"}, {"dataType", "RAW"},
+          {"jobs", jobs}};
+}
+
+class PrinterTest : public drvtest::PrintSystemTest {};
+
+TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
+  struct Row {
+    const char* name;
+    std::function<void(json&)> edit;
+    const char* fault;  // a failing call, or null
+    int result;
+    std::vector<LogEntry> log;
+    std::vector<std::string> changes;
+    std::vector<std::string> printersAfter;  // "name/jobs"
+    bool box;
+  } rows[] = {
+      {"no printer of the driver",
+       [](json& d) { Printers(d) = json::array({Printer("Receipts", "Generic / Text Only", "LPT1:", 0)}); },
+       nullptr, ERROR_PRINTER_NOT_FOUND, {Info("No Printer Installed")}, {}, {"Receipts/0"}, false},
+      {"empty queue", [](json&) {}, nullptr, 0,
+       {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
+        Info("Printer \"Vexa Q52\" Removed")},
+       {"DeletePrinter Vexa Q52"}, {}, false},
+      {"three jobs queued", [](json& d) { Printers(d)[0]["jobs"] = 3; }, nullptr, -30,
+       {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"), Error(kJobsLine)},
+       {}, {"Vexa Q52/3"}, true},
+      // Only the first printer of the driver counts, whatever its name and the case of its driver.
+      {"two printers of the driver",
+       [](json& d) {
+         Printers(d) = json::array({Printer("Front Desk", "VEXA q52", "Q52USB001:", 0),
+                                    Printer("Vexa Q52", "Vexa Q52", "Q52USB002:", 2)});
+       },
+       nullptr, 0,
+       {Info("Printer \"Front Desk\" Installed"), Info("Printer \"Front Desk\" Installed"),
+        Info("Printer \"Front Desk\" Removed")},
+       {"DeletePrinter Front Desk"}, {"Vexa Q52/2"}, false},
+      {"deletion refused", [](json&) {}, "DeletePrinter", 0,
+       {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
+        Error("Unable to delete \"Vexa Q52\"")},
+       {}, {"Vexa Q52/0"}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FreshMachine();
+    EditMachine(row.edit);
+    if (row.fault) winsim::InjectFault(row.fault, 1, ERROR_ACCESS_DENIED);
+    CPrinterClass printer;
+    ASSERT_TRUE(printer.initialized());
+    int result = 1;
+    EXPECT_EQ(LogOf([&] { result = printer.Remove(); }), row.log);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(winsim::Changes(), row.changes);
+    std::vector<winsim::MessageBoxRecord> boxes = winsim::MessageBoxes();
+    if (row.box) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, L"There are still existing print jobs in the printer.\nCancel them to continue...");
+      EXPECT_EQ(boxes[0].caption, L"Unable to Remove Printer!");
+      EXPECT_EQ(boxes[0].type, static_cast<uint32_t>(MB_OK | MB_ICONEXCLAMATION));
+    } else {
+      EXPECT_TRUE(boxes.empty());
+    }
+    EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{}));
+    std::vector<std::string> after;
+    json doc = MachineDoc();
+    for (const json& p : Printers(doc)) after.push_back(p["name"].get<std::string>() + "/" + p["jobs"].dump());
+    EXPECT_EQ(after, row.printersAfter);
+  }
+}
+
+// When the queue can't be looked at, the printer stays and the run is told jobs may remain.
+TEST_F(PrinterTest, RemoveKeepsThePrinterWhoseQueueCannotBeRead) {
+  struct Row {
+    const char* function;
+    unsigned nth;
+    LogEntry line;
+  } rows[] = {
+      {"OpenPrinterW", 1, Error("KillPrintJobs - OpenPrinter failed. GetLastError():5")},
+      {"GetPrinterW", 2, Error("KillPrintJobs - GetPrinter failed. GetLastError():5")},
+      {"HeapAlloc", 1, Error("KillPrintJobs - HeapAlloc Failed.")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.function);
+    FreshMachine();
+    winsim::InjectFault(row.function, row.nth, ERROR_ACCESS_DENIED);
+    CPrinterClass printer;
+    int result = 0;
+    std::vector<LogEntry> expected = {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
+                                      row.line};
+    EXPECT_EQ(LogOf([&] { result = printer.Remove(); }), expected);
+    EXPECT_EQ(result, -30);
+    EXPECT_TRUE(winsim::Changes().empty());
+    EXPECT_TRUE(winsim::MessageBoxes().empty());
+    EXPECT_EQ(winsim::PrintJobs(L"Vexa Q52"), 0) << "the printer must stay";
+  }
+}
+
+TEST_F(PrinterTest, ListingFailures) {
+  struct Row {
+    const char* name;
+    std::function<void(json&)> edit;
+    const char* fault;
+    std::vector<LogEntry> log;
+  } rows[] = {
+      // The size query fails without a size: nothing is allocated and only the outcome is logged.
+      {"spooler stopped", [](json& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, nullptr,
+       {Info("No Printer Installed")}},
+      {"second call refused", [](json&) {}, "EnumPrintersW",
+       {Error("IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():5"), Info("No Printer Installed")}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FreshMachine();
+    EditMachine(row.edit);
+    if (row.fault) winsim::InjectFault(row.fault, 2, ERROR_ACCESS_DENIED);
+    CPrinterClass printer;
+    wchar_t name[MAX_PATH] = L"untouched";
+    bool found = true;
+    EXPECT_EQ(LogOf([&] { found = printer.IsPrinterInstalled(name, false); }), row.log);
+    EXPECT_FALSE(found);
+    EXPECT_STREQ(name, L"untouched");
+  }
+}
+
+// A printer name longer than the 260-character buffer is cut to 259 characters, never written
+// past the buffer. The cut name names no printer, so the queue can't be checked and the printer
+// stays.
+TEST_F(PrinterTest, OverlongPrinterNameIsCut) {
+  const std::string longName = "Q52 " + std::string(300, 'x');
+  EditMachine([&](json& d) { Printers(d)[0]["name"] = longName; });
+  CPrinterClass printer;
+  wchar_t name[MAX_PATH];
+  wmemset(name, L'#', MAX_PATH);
+  ASSERT_TRUE(printer.IsPrinterInstalled(name, false));
+  EXPECT_EQ(drvtest::Narrow(name), longName.substr(0, MAX_PATH - 1));
+
+  int result = 0;
+  std::vector<LogEntry> log = LogOf([&] { result = printer.Remove(); });
+  EXPECT_EQ(result, -30);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(),
+            Error("KillPrintJobs - OpenPrinter failed. GetLastError():" + std::to_string(ERROR_INVALID_PRINTER_NAME)));
+  EXPECT_TRUE(winsim::Changes().empty());
+}
+
+TEST_F(PrinterTest, InstallAddsThePrinterOnTheMonitorsPort) {
+  const std::vector<LogEntry> portTrace = {
+      Trace("PortInfo2(0) has pMonitorName: \"Local Port\". "),
+      Trace("PortInfo2(1) has pMonitorName: \"Local Port\". "),
+      Trace("PortInfo2(2) has pMonitorName: \"Local Port\". "),
+      Trace("PortInfo2(3) has pMonitorName: \"Vexa Q52 Language/Port Monitor\". "),
+      Trace("PortName: \"Q52USB001:\" installed."),
+      Trace("PortInfo2(4) has pMonitorName: \"Vexa Q52 Language/Port Monitor\". "),
+      Trace("PortName: \"Q52USB002:\" installed."),
+  };
+  auto concat = [](std::vector<LogEntry> a, const std::vector<LogEntry>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const LogEntry filesOk = Info("Printer CheckForRequiredFiles OK");
+  const LogEntry added = Info("Printer \"Vexa Q52\" Successfully Added.");
+  struct Row {
+    const char* name;
+    std::function<void(json&)> edit;
+    const char* fault;
+    int result;
+    std::vector<LogEntry> log;
+    std::vector<std::string> changes;
+    std::vector<std::string> printersAfter;  // "name on port"
+  } rows[] = {
+      {"no printer before", [](json& d) { Printers(d) = json::array(); }, nullptr, 0,
+       concat(concat({filesOk, Info("No Printer Installed")}, portTrace), {added}), {"AddPrinter Vexa Q52"},
+       {"Vexa Q52 on Q52USB002:"}},
+      {"old printer replaced", [](json&) {}, nullptr, 0,
+       concat(concat({filesOk, Info("Printer \"Vexa Q52\" Installed"), Info("Removing Existing Printer..."),
+                      Info("Printer \"Vexa Q52\" Removed")},
+                     portTrace),
+              {added}),
+       {"DeletePrinter Vexa Q52", "AddPrinter Vexa Q52"}, {"Vexa Q52 on Q52USB002:"}},
+      // The old printer could not go: it stays and no second one is added.
+      {"old printer stays", [](json&) {}, "DeletePrinter", 0,
+       {filesOk, Info("Printer \"Vexa Q52\" Installed"), Info("Removing Existing Printer..."),
+        Error("Unable to delete \"Vexa Q52\"")},
+       {}, {"Vexa Q52 on Q52USB001:"}},
+      {"monitor without ports",
+       [](json& d) {
+         Printers(d) = json::array();
+         drvtest::Ports(d) = json::array({{{"name", "LPT1:"}, {"monitor", "Local Port"}, {"description", "Local Port"}}});
+       },
+       nullptr, ERROR_INSTALL_FAILURE,
+       {filesOk, Info("No Printer Installed"), Trace("PortInfo2(0) has pMonitorName: \"Local Port\". ")}, {}, {}},
+      {"add refused", [](json& d) { Printers(d) = json::array(); }, "AddPrinterW", ERROR_INSTALL_FAILURE,
+       concat(concat({filesOk, Info("No Printer Installed")}, portTrace), {Error("AddPrinter Failed. GetLastError():5")}),
+       {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FreshMachine();
+    EditMachine(row.edit);
+    if (row.fault) winsim::InjectFault(row.fault, 1, ERROR_ACCESS_DENIED);
+    CPrinterClass printer;
+    int result = -1;
+    EXPECT_EQ(LogOf([&] { result = printer.Install(); }), row.log);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(winsim::Changes(), row.changes);
+    EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{}));
+    std::vector<std::string> after;
+    json doc = MachineDoc();
+    for (const json& p : Printers(doc)) after.push_back(p["name"].get<std::string>() + " on " + p["port"].get<std::string>());
+    EXPECT_EQ(after, row.printersAfter);
+  }
+}
+
+}  // namespace
