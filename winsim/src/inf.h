@@ -62,12 +62,14 @@ struct ParseError {
 };
 
 // Parses the bytes of an INF file: UTF-16LE when they begin with its byte-order mark, else the
-// machine's ANSI code page. False with ERR filled when the file is malformed.
-bool Parse(const std::string& bytes, File& out, ParseError* err);
+// machine's ANSI code page. False with ERR filled when the file is malformed; OUT then holds the
+// sections read before the fault. WINDOWS_PATH is where the file lives, for the directory id 1.
+bool Parse(const std::string& bytes, File& out, ParseError* err, const std::wstring& windowsPath = std::wstring());
 
 // Reads and parses a file of the host. False with ERR: ERROR_FILE_NOT_FOUND (line 0) when it
 // cannot be read, or the parse error.
-bool Load(const std::filesystem::path& hostPath, File& out, ParseError* err);
+bool Load(const std::filesystem::path& hostPath, File& out, ParseError* err,
+          const std::wstring& windowsPath = std::wstring());
 
 // The Windows path SetupOpenInfFileW opens for NAME: a name without a path separator is looked
 // up in the INF directory; anything else is taken as it is.

@@ -10,19 +10,24 @@
 
 #include "machine.h"
 #include "winsim/control.h"
+#include "winsim/inf.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: winsim COMMAND ...\n"
     "  init DIR [--image NAME]           create a machine from a built-in image (default %s)\n"
+    "  init DIR --example EXAMPLE_DIR    create a machine from an example's example.json\n"
     "  images                            list the built-in images\n"
     "  show DIR                          show what the machine holds\n"
     "  reg import DIR FILE.reg           import a regedit file into the machine's registry\n"
     "  os DIR MAJOR.MINOR[.BUILD] [--platform N] [--csd TEXT]\n"
     "                                    set the operating-system version GetVersionEx reports\n"
     "  clock DIR real | virtual [TIME]   use the real clock, or a virtual one starting at TIME\n"
-    "                                    (like 2026-12-06T16:17:09.042Z)\n";
+    "                                    (like 2026-12-06T16:17:09.042Z)\n"
+    "  stage DIR FILE.inf [FILE.cat]     stage an INF as the next free C:\\WINDOWS\\inf\\oemN.inf,\n"
+    "                                    recording its original INF and catalog names\n"
+    "  unstage DIR oemN.inf              remove a staged INF and its record\n";
 
 int Usage() {
   std::fprintf(stderr, kUsage, winsim::DefaultImage().c_str());
@@ -63,6 +68,32 @@ int Run(const std::vector<std::string>& a) {
   const std::string& cmd = a[0];
   if (cmd == "images" && a.size() == 1) {
     for (auto& n : winsim::ImageNames()) std::cout << n << (n == winsim::DefaultImage() ? "  (default)" : "") << "\n";
+    return 0;
+  }
+  if (cmd == "init" && a.size() == 4 && a[2] == "--example") {
+    winsim::CreateMachineFromExample(a[1], a[3]);
+    std::cout << "created " << a[1] << " from example " << a[3] << "\n";
+    return 0;
+  }
+  if (cmd == "stage" && (a.size() == 3 || a.size() == 4)) {
+    std::string name;
+    try {
+      name = winsim::StageInf(a[1], a[2], a.size() == 4 ? a[3] : "");
+    } catch (const winsim::MachineError& e) {
+      throw BadMachine(e.what());
+    }
+    std::cout << "staged " << a[2] << " as " << name << "\n";
+    return 0;
+  }
+  if (cmd == "unstage" && a.size() == 3) {
+    bool found = false;
+    try {
+      found = winsim::UnstageInf(a[1], a[2]);
+    } catch (const winsim::MachineError& e) {
+      throw BadMachine(e.what());
+    }
+    if (!found) throw std::runtime_error(a[2] + ": not staged on " + a[1]);
+    std::cout << "removed " << a[2] << "\n";
     return 0;
   }
   if (cmd == "init" && (a.size() == 2 || (a.size() == 4 && a[2] == "--image"))) {

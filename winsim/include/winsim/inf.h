@@ -16,4 +16,12 @@ std::string StageInf(const std::string& machineDir, const std::string& infFile, 
 // The same on the current machine of this process.
 std::string StageInfHere(const std::string& infFile, const std::string& catFile = "");
 
+// Removes a staged INF (its file and its record) from machine DIR; false when neither exists.
+bool UnstageInf(const std::string& machineDir, const std::string& stagedName);
+
+// Creates DIR from an example machine description (EXAMPLE_DIR/example.json): the built-in image
+// it names, the staged INFs it removes ("unstage") and the INF files it stages in order ("stage",
+// paths relative to EXAMPLE_DIR, each {"inf": ..., "cat": ...}). Throws std::runtime_error.
+void CreateMachineFromExample(const std::string& dir, const std::string& exampleDir);
+
 }  // namespace winsim
