@@ -18,6 +18,10 @@
 
 namespace winsim {
 
+namespace pnp {
+void CheckDevices(const json& doc);  // devices.cpp
+}
+
 namespace {
 
 std::string ReadFile(const fs::path& p) {
@@ -213,6 +217,13 @@ void Machine::Load(const fs::path& d) {
     (void)os.at("platformId").get<uint32_t>();
     (void)os.at("csdVersion").get<std::string>();
   });
+
+  // Plug and Play: devices, installs in progress and what a driver install reports.
+  try {
+    pnp::CheckDevices(doc);
+  } catch (const std::exception& e) {
+    throw MachineError(jsonPath.string(), LineOfKey(text, "devices"), std::string("devices: ") + e.what());
+  }
 
   virtualClock = false;
   bootMillis = RealNowMillis() - 3600 * 1000;
