@@ -351,8 +351,9 @@ BOOL WINAPI SetupDiEnumDriverInfoW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Devi
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, DriverType, nullptr);
   if (!e) return FALSE;
   if (!DriverInfoData) return Fail(ERROR_INVALID_PARAMETER);
-  if (!IsDrvInfoSize(DriverInfoData->cbSize)) return Fail(ERROR_INVALID_USER_BUFFER);
+  // The end of the list is reported before the record's size is looked at.
   if (MemberIndex >= e->compat.size()) return Fail(ERROR_NO_MORE_ITEMS);
+  if (!IsDrvInfoSize(DriverInfoData->cbSize)) return Fail(ERROR_INVALID_USER_BUFFER);
   FillDrvInfo(*e->compat[MemberIndex], DriverInfoData);
   return Succeed();
 }

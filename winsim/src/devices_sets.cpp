@@ -290,10 +290,10 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
   if (!set) return FALSE;
   pnp::Element* e = pnp::FindElement(*set, DeviceInfoData);
   if (!e) return FALSE;
-  if (!DeviceInstanceId && DeviceInstanceIdSize) return Fail(ERROR_INVALID_USER_BUFFER);
   DWORD need = static_cast<DWORD>(e->instanceId.size() + 1);
   if (RequiredSize) *RequiredSize = need;
   if (DeviceInstanceIdSize < need) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (!DeviceInstanceId) return Fail(ERROR_INVALID_USER_BUFFER);
   std::memcpy(DeviceInstanceId, e->instanceId.c_str(), need * sizeof(WCHAR));
   return Succeed();
 }
@@ -329,7 +329,7 @@ BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstance
   if (!set) return FALSE;
   if (OpenFlags & ~static_cast<DWORD>(DIOD_INHERIT_CLASSDRVS | DIOD_CANCEL_REMOVE)) return Fail(ERROR_INVALID_FLAGS);
   if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
-  if (!DeviceInstanceId || !*DeviceInstanceId) return Fail(ERROR_INVALID_DEVINST_NAME);
+  if (!DeviceInstanceId) return Fail(ERROR_INVALID_DEVINST_NAME);
   // Devices registered but not attached open too: their registry entries are there.
   const json* device = pnp::FindDevice(m, DeviceInstanceId);
   if (!device) return Fail(ERROR_NO_SUCH_DEVINST);
