@@ -361,6 +361,40 @@ TEST_F(Devices, BestDriverByRankThenDate) {
   }
 }
 
+// The models section a [Manufacturer] line leads to on 32-bit Windows XP.
+TEST_F(Devices, ModelsSectionByDecoration) {
+  struct Row {
+    const char* decorations;
+    std::vector<std::wstring> offered;  // descriptions, one per section the device is listed in
+  } rows[] = {
+      {"", {L"plain"}},
+      {",NTx86", {L"NTx86"}},
+      {",NTamd64", {L"plain"}},
+      {",NTx86,NTx86.6.0", {L"NTx86"}},
+      {",NT,NTx86.5.1", {L"NTx86.5.1"}},
+      {",nt", {L"NT"}},
+  };
+  const char* sections[] = {"Models", "Models.NTx86", "Models.NTamd64", "Models.NTx86.6.0", "Models.NT",
+                            "Models.NTx86.5.1"};
+  int n = 0;
+  for (const Row& r : rows) {
+    std::string text = "[Version]\nSignature=\"$Windows NT$\"\nDriverVer=03/14/2008,1.0.0.0\n[Manufacturer]\n"
+                       "Vexa=Models" + std::string(r.decorations) + "\n";
+    for (const char* sec : sections) {
+      std::string desc = std::string(sec) == "Models" ? "plain" : std::string(sec).substr(7);
+      text += std::string("[") + sec + "]\n\"" + desc + "\"=Q52Bulk.Dev, USB\\VID_F0F0&PID_0052\n";
+    }
+    std::wstring path = L"C:\\Drivers\\deco" + std::to_wstring(++n) + L".inf";
+    WriteMachineFile(path, text);
+    OneDevice dev(kQ52);
+    dev.SearchOnly(path.c_str(), DI_ENUMSINGLEINF);
+    ASSERT_TRUE(SetupDiBuildDriverInfoList(dev.set, &dev.data, SPDIT_COMPATDRIVER));
+    std::vector<std::wstring> offered;
+    for (auto& d : dev.Drivers()) offered.push_back(d.Description);
+    EXPECT_EQ(offered, r.offered) << r.decorations;
+  }
+}
+
 struct NewdevCall {
   HMODULE lib = nullptr;
   BOOL(WINAPI* install)(HWND, HDEVINFO, LPCWSTR, BOOL, PDWORD) = nullptr;
