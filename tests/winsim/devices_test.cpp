@@ -422,8 +422,38 @@ DWORD InstallFromInf(const wchar_t* id, const wchar_t* inf, DWORD* reboot) {
   return GetLastError();
 }
 
+// The INF of the installed driver, read the way the installer reads it: the member's driver list
+// restricted to the installed driver, its details, the list freed again.
+std::wstring InstalledInf(HDEVINFO set, SP_DEVINFO_DATA* data) {
+  SP_DEVINSTALL_PARAMS_W p;
+  p.cbSize = sizeof p;
+  EXPECT_TRUE(SetupDiGetDeviceInstallParamsW(set, data, &p));
+  p.FlagsEx |= DI_FLAGSEX_INSTALLEDDRIVER | DI_FLAGSEX_ALLOWEXCLUDEDDRVS;
+  EXPECT_TRUE(SetupDiSetDeviceInstallParamsW(set, data, &p));
+  EXPECT_TRUE(SetupDiBuildDriverInfoList(set, data, SPDIT_COMPATDRIVER));
+  SP_DRVINFO_DATA_W info;
+  info.cbSize = sizeof info;
+  std::wstring inf = L"(none)";
+  if (SetupDiEnumDriverInfoW(set, data, SPDIT_COMPATDRIVER, 0, &info)) {
+    std::vector<BYTE> big(9000);
+    auto* detail = reinterpret_cast<PSP_DRVINFO_DETAIL_DATA_W>(big.data());
+    detail->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+    EXPECT_TRUE(SetupDiGetDriverInfoDetailW(set, data, &info, detail, 9000, nullptr));
+    inf = detail->InfFileName;
+  }
+  EXPECT_TRUE(SetupDiDestroyDriverInfoList(set, data, SPDIT_COMPATDRIVER));
+  return inf;
+}
+
 TEST_F(Devices, InstallThroughNewdevChangesTheMachineAndPersists) {
   winsim::PlugDevice("USB\\VID_F0F0&PID_0052\\Q52000123");
+  // A set made before the install sees the new driver when it builds its list again.
+  HDEVINFO all = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  SP_DEVINFO_DATA q52;
+  q52.cbSize = sizeof q52;
+  ASSERT_TRUE(SetupDiEnumDeviceInfo(all, 2, &q52));
+  EXPECT_EQ(InstalledInf(all, &q52), L"C:\\WINDOWS\\inf\\usbprint.inf");
+
   DWORD reboot = 0xFFFF;
   ASSERT_EQ(InstallFromInf(kQ52, kSupportedInf, &reboot), 0u);
   EXPECT_EQ(reboot, 0u);
@@ -435,23 +465,12 @@ TEST_F(Devices, InstallThroughNewdevChangesTheMachineAndPersists) {
   EXPECT_EQ(drv->date, "2008-03-14");
   EXPECT_EQ(drv->version, "2.5.0.3");
 
-  // The installed driver now reads back through the driver list, as the installer checks it.
-  {
-    OneDevice dev(kQ52);
-    dev.SearchOnly(L"", 0, DI_FLAGSEX_INSTALLEDDRIVER);
-    ASSERT_TRUE(SetupDiBuildDriverInfoList(dev.set, &dev.data, SPDIT_COMPATDRIVER));
-    auto list = dev.Drivers();
-    ASSERT_EQ(list.size(), 1u);
-    std::vector<BYTE> big(9000);
-    auto* detail = reinterpret_cast<PSP_DRVINFO_DETAIL_DATA_W>(big.data());
-    detail->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
-    ASSERT_TRUE(SetupDiGetDriverInfoDetailW(dev.set, &dev.data, &list[0], detail, 9000, nullptr));
-    EXPECT_EQ(std::wstring(detail->InfFileName), kSupportedInf);
-    WCHAR service[64];
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(dev.set, &dev.data, SPDRP_SERVICE, nullptr,
-                                                  reinterpret_cast<PBYTE>(service), sizeof service, nullptr));
-    EXPECT_EQ(std::wstring(service), L"vexaq52bulk");
-  }
+  EXPECT_EQ(InstalledInf(all, &q52), kSupportedInf);
+  WCHAR service[64];
+  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(all, &q52, SPDRP_SERVICE, nullptr, reinterpret_cast<PBYTE>(service),
+                                                sizeof service, nullptr));
+  EXPECT_EQ(std::wstring(service), L"vexaq52bulk");
+  SetupDiDestroyDeviceInfoList(all);
 
   // Written back with the machine, and the run report lists the install.
   std::string dir = machine_.dir();
