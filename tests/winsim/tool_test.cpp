@@ -103,6 +103,11 @@ TEST_F(ToolTest, PlugUnplugAndPendingInstalls) {
   ASSERT_FALSE(present());
   ASSERT_EQ(Tool({"plug", dir, "usb\\vid_f0f0&pid_0052\\q52000123"}).status, 0);  // IDs ignore case
   EXPECT_TRUE(present());
+  std::string shown = Tool({"show", dir}).out;
+  EXPECT_NE(shown.find(q52 + "  (present, class USB, parent USB\\ROOT_HUB\\4&2F1C0A3B&0)\n"
+                             "    driver usbprint.inf [LPTENUM_Install] Microsoft 2001-07-01 5.1.2600.2180\n"),
+            std::string::npos)
+      << shown;
   ASSERT_EQ(Tool({"unplug", dir, q52}).status, 0);
   EXPECT_FALSE(present());
   std::string before = ReadFile(dir + "/machine.json");

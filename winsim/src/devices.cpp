@@ -228,6 +228,28 @@ void CheckDevices(const json& doc) {
     throw std::runtime_error("driverInstallRestart must be \"none\", \"restart\" or \"reboot\"");
 }
 
+std::string DescribeDevices(const json& doc) {
+  std::string out = "\nDevices:\n";
+  if (doc.contains("devices")) {
+    for (const json& d : doc.at("devices")) {
+      out += "  " + d.value("instanceId", std::string()) + "  (" +
+             (d.value("present", false) ? "present" : "not present") + ", class " + d.value("class", std::string("-"));
+      if (!d.value("parent", std::string()).empty()) out += ", parent " + d.value("parent", std::string());
+      out += ")\n";
+      if (d.contains("driver") && d.at("driver").is_object()) {
+        const json& drv = d.at("driver");
+        out += "    driver " + drv.value("inf", std::string()) + " [" + drv.value("section", std::string()) + "] " +
+               drv.value("provider", std::string()) + " " + drv.value("date", std::string()) + " " +
+               drv.value("version", std::string()) + "\n";
+      } else {
+        out += "    no driver\n";
+      }
+    }
+  }
+  out += "  Installs in progress: " + std::to_string(doc.value("pendingInstalls", 0u)) + "\n";
+  return out;
+}
+
 }  // namespace winsim::pnp
 
 // ---------------------------------------------------------------- controls

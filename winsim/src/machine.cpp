@@ -19,7 +19,8 @@
 namespace winsim {
 
 namespace pnp {
-void CheckDevices(const json& doc);  // devices.cpp
+void CheckDevices(const json& doc);        // devices.cpp
+std::string DescribeDevices(const json& doc);  // devices.cpp
 }
 
 namespace {
@@ -555,6 +556,7 @@ std::string DescribeMachine(const std::string& dir) {
     out << "  Clock: virtual, now " << doc["clock"].value("now", std::string()) << "\n";
   else
     out << "  Clock: real\n";
+  out << pnp::DescribeDevices(doc);
 
   out << "\nRegistry (system.reg):\n";
   std::istringstream regText(reg.Export());
