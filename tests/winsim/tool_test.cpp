@@ -57,6 +57,30 @@ TEST_F(ToolTest, ShowListsVersionRegistryAndFiles) {
   EXPECT_NE(r.err.find(dir + "/machine.json:3"), std::string::npos) << r.err;
 }
 
+TEST_F(ToolTest, JobsAddQueuesOnTheNamedPrinterAndShowListsThem) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  auto r = Tool({"jobs", "add", dir, "vexa q52", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Vexa Q52: 2 job(s) queued\n");
+  EXPECT_EQ(Tool({"jobs", "add", dir, "Vexa Q52", "1"}).out, "Vexa Q52: 3 job(s) queued\n");
+  EXPECT_EQ(Doc()["spooler"]["printers"][0]["jobs"], 3);
+
+  std::string before = ReadFile(dir + "/machine.json");
+  r = Tool({"jobs", "add", dir, "Other Printer", "1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no printer named 'Other Printer'"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
+
+  r = Tool({"show", dir});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line : {"  Spooler  running\n", "  Fax  stopped\n",
+                           "    Vexa Q52  driver \"Vexa Q52\", port Q52USB001:, 3 job(s)\n",
+                           "    Vexa Q52  (Windows NT x86, version 3), monitor \"Vexa Q52 Language/Port Monitor\"\n",
+                           "    Vexa Q52 Language/Port Monitor  (vexaktmon.dll)\n",
+                           "    Q52USB002:  monitor \"Vexa Q52 Language/Port Monitor\"\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+}
+
 TEST_F(ToolTest, RegImportAddsOrRefusesWhole) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   WriteFile(tmp / "good.reg",
@@ -143,6 +167,14 @@ TEST_F(ToolTest, BadUsageChangesNothing) {
       {"clock", dir, "virtual", "yesterday"},
       {"clock", dir, "virtual", "2027-13-02T03:04:05Z"},
       {"clock", dir, "real", "now"},
+      {"jobs", "add", dir, "Vexa Q52"},
+      {"jobs", "add", dir, "Vexa Q52", "-1"},
+      {"jobs", "add", dir, "Vexa Q52", "three"},
+      {"jobs", "list", dir},
+      {"stage", dir},
+      {"stage", dir, "a.inf", "a.cat", "extra"},
+      {"unstage", dir},
+      {"init", dir, "--example"},
   };
   for (auto& args : bad) {
     std::string shown;
@@ -152,6 +184,47 @@ TEST_F(ToolTest, BadUsageChangesNothing) {
     EXPECT_NE(r.err.find("usage: winsim"), std::string::npos) << shown;
   }
   EXPECT_EQ(ReadFile(dir + "/machine.json"), json);
+}
+
+TEST_F(ToolTest, StageAndUnstageInfs) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  WriteFile(tmp / "vexaq52drv.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\nCatalogFile=inf.cat\r\n");
+  WriteFile(tmp / "signed.cat", "catalog");
+  auto r = Tool({"stage", dir, tmp / "vexaq52drv.inf", tmp / "signed.cat"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "staged " + (tmp / "vexaq52drv.inf") + " as oem0.inf\n");
+  ASSERT_EQ(Tool({"stage", dir, tmp / "vexaq52drv.inf"}).status, 0);
+  EXPECT_EQ(ReadFile(dir + "/drive_c/WINDOWS/inf/oem1.inf"), ReadFile(tmp / "vexaq52drv.inf"));
+  auto infs = Doc()["infs"];
+  ASSERT_EQ(infs.size(), 3u);  // the image's oem3.inf first
+  EXPECT_EQ(infs[1], json({{"name", "oem0.inf"}, {"originalName", "vexaq52drv.inf"}, {"originalCatalog", "signed.cat"}}));
+  EXPECT_EQ(infs[2]["originalCatalog"], "inf.cat");  // the catalog the INF names
+
+  ASSERT_EQ(Tool({"unstage", dir, "OEM3.INF"}).status, 0);
+  EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem3.inf"));
+  EXPECT_EQ(Doc()["infs"].size(), 2u);
+  EXPECT_EQ(Tool({"unstage", dir, "oem3.inf"}).status, 1);
+
+  // A file that isn't an INF, or a missing one, is refused and nothing changes.
+  std::string before = ReadFile(dir + "/machine.json");
+  WriteFile(tmp / "bad.inf", "Signature=1\r\n");
+  r = Tool({"stage", dir, tmp / "bad.inf"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bad.inf:1"), std::string::npos) << r.err;
+  EXPECT_EQ(Tool({"stage", dir, tmp / "none.inf"}).status, 1);
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
+  EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem2.inf"));
+}
+
+TEST_F(ToolTest, InitFromExample) {
+  auto r = Tool({"init", dir, "--example", std::string(Q52_SOURCE_DIR) + "/examples/machines/two-copies-newer-first"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto infs = Doc()["infs"];
+  ASSERT_EQ(infs.size(), 2u);
+  EXPECT_NE(ReadFile(dir + "/drive_c/WINDOWS/inf/oem0.inf").find("DriverVer=07/15/2008"), std::string::npos);
+  EXPECT_NE(ReadFile(dir + "/drive_c/WINDOWS/inf/oem1.inf").find("DriverVer=01/10/2008"), std::string::npos);
+  EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem3.inf"));
+  EXPECT_EQ(Tool({"init", tmp / "other", "--example", tmp / "no-such-example"}).status, 1);
 }
 
 }  // namespace

@@ -532,6 +532,46 @@ std::string HostPath(const std::wstring& windowsPath) {
   return ToHostPath(CurrentMachine(), windowsPath).string();
 }
 
+namespace {
+
+// Services and the spooler's objects, one line each, in the machine's own order.
+void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
+  auto text = [](const json& obj, const char* key) {
+    auto it = obj.find(key);
+    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  auto list = [](const json& obj, const char* key) {
+    auto it = obj.find(key);
+    return it != obj.end() && it->is_array() ? *it : json::array();
+  };
+  out << "\nServices:\n";
+  for (const json& s : list(doc, "services"))
+    out << "  " << text(s, "name") << "  " << (s.contains("state") ? text(s, "state") : "stopped") << "\n";
+  if (!doc.contains("spooler") || !doc["spooler"].is_object()) return;
+  const json& sp = doc["spooler"];
+  out << "\nSpooler (" << text(sp, "environment") << ", driver directory " << text(sp, "driverDirectory") << "):\n";
+  out << "  Printers:\n";
+  for (const json& p : list(sp, "printers")) {
+    out << "    " << text(p, "name") << "  driver \"" << text(p, "driver") << "\", port " << text(p, "port") << ", "
+        << p.value("jobs", 0) << " job(s)";
+    if (p.value("pendingDeletion", false)) out << ", pending deletion";
+    out << "\n";
+  }
+  out << "  Drivers:\n";
+  for (const json& d : list(sp, "drivers")) {
+    out << "    " << text(d, "name") << "  (" << (d.contains("environment") ? text(d, "environment") : "Windows NT x86")
+        << ", version " << d.value("version", 3) << ")";
+    if (!text(d, "monitor").empty()) out << ", monitor \"" << text(d, "monitor") << "\"";
+    out << "\n";
+  }
+  out << "  Monitors:\n";
+  for (const json& m : list(sp, "monitors")) out << "    " << text(m, "name") << "  (" << text(m, "dll") << ")\n";
+  out << "  Ports:\n";
+  for (const json& p : list(sp, "ports")) out << "    " << text(p, "name") << "  monitor \"" << text(p, "monitor") << "\"\n";
+}
+
+}  // namespace
+
 std::string DescribeMachine(const std::string& dir) {
   fs::path d = fs::absolute(dir);
   std::string jsonText = ReadFile(d / "machine.json");
@@ -556,6 +596,8 @@ std::string DescribeMachine(const std::string& dir) {
     out << "  Clock: virtual, now " << doc["clock"].value("now", std::string()) << "\n";
   else
     out << "  Clock: real\n";
+
+  DescribeServicesAndSpooler(doc, out);
   out << pnp::DescribeDevices(doc);
 
   out << "\nRegistry (system.reg):\n";

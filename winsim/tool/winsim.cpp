@@ -10,22 +10,28 @@
 
 #include "devices.h"
 #include "machine.h"
+#include "registry.h"
+#include "spooler.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
 
 namespace {
+
+using winsim::json;
 
 const char kUsage[] =
     "usage: winsim COMMAND ...\n"
     "  init DIR [--image NAME]           create a machine from a built-in image (default %s)\n"
     "  init DIR --example EXAMPLE_DIR    create a machine from an example's example.json\n"
     "  images                            list the built-in images\n"
-    "  show DIR                          show what the machine holds\n"
+    "  show DIR                          show what the machine holds: version, services, spooler,\n"
+    "                                    registry and files\n"
     "  reg import DIR FILE.reg           import a regedit file into the machine's registry\n"
     "  os DIR MAJOR.MINOR[.BUILD] [--platform N] [--csd TEXT]\n"
     "                                    set the operating-system version GetVersionEx reports\n"
     "  clock DIR real | virtual [TIME]   use the real clock, or a virtual one starting at TIME\n"
     "                                    (like 2026-12-06T16:17:09.042Z)\n"
+    "  jobs add DIR PRINTER N            queue N more print jobs on the printer\n"
     "  stage DIR FILE.inf [FILE.cat]     stage an INF as the next free C:\\WINDOWS\\inf\\oemN.inf,\n"
     "                                    recording its original INF and catalog names\n"
     "  unstage DIR oemN.inf              remove a staged INF and its record\n"
@@ -186,6 +192,21 @@ int Run(const std::vector<std::string>& a) {
       });
       return 0;
     }
+  }
+  if (cmd == "jobs" && a.size() == 5 && a[1] == "add") {
+    uint32_t n = 0;
+    if (!ParseUnsigned(a[4], n)) return Usage();
+    unsigned total = 0;
+    std::string name;
+    EditMachine(a[2], [&](winsim::Machine& m) {
+      json* p = winsim::spooler::FindByName(winsim::spooler::List(m, "printers"), winsim::Utf8ToWide(a[3]));
+      if (!p) throw std::runtime_error(a[2] + ": no printer named '" + a[3] + "'");
+      total = p->value("jobs", 0u) + n;
+      (*p)["jobs"] = total;
+      name = (*p)["name"].get<std::string>();
+    });
+    std::cout << name << ": " << total << " job(s) queued\n";
+    return 0;
   }
   return Usage();
 }

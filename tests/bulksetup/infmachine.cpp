@@ -1,0 +1,141 @@
+#include "infmachine.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "inffile.h"
+#include "winsim/control.h"
+#include "winsim/inf.h"
+
+namespace bulktest {
+
+namespace fs = std::filesystem;
+
+InfMachine::InfMachine(const std::vector<StagedFile>& files) : dir_(tmp_ / "machine") {
+  testsupport::CreateMachineDir(dir_);
+  fs::path infDir = fs::path(dir_) / "drive_c" / "WINDOWS" / "inf";
+  fs::remove_all(infDir);
+  fs::create_directories(infDir);
+  nlohmann::json machine = nlohmann::json::parse(testsupport::ReadFile(dir_ + "/machine.json"));
+  machine["infs"] = nlohmann::json::array();
+  for (const StagedFile& f : files) {
+    testsupport::WriteFile((infDir / f.name).string(), f.text);
+    if (!f.originalName.empty())
+      machine["infs"].push_back(
+          {{"name", f.name}, {"originalName", f.originalName}, {"originalCatalog", f.originalCatalog}});
+  }
+  testsupport::WriteFile(dir_ + "/machine.json", machine.dump(1));
+  Use();
+}
+
+InfMachine::InfMachine(const Example& example) : dir_(tmp_ / "machine") {
+  winsim::CreateMachineFromExample(dir_, std::string(Q52_SOURCE_DIR) + "/examples/machines/" + example.name);
+  Use();
+}
+
+void InfMachine::Use() {
+  winsim::UseMachine(dir_);
+  winsim::SetVirtualClock(1796573829042LL);
+  // The logger reads its settings once, when the first test logs; every test sets them alike.
+  winsim::ImportRegText(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexa\\bulksetup_tests\\Logger]\r\n"
+      "\"Level\"=dword:00000004\r\n\"IsConsole\"=dword:00000001\r\n");
+}
+
+InfMachine::~InfMachine() {
+  SupportedInf.reset();
+  EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{})) << "handles left open";
+  winsim::ReleaseMachine();
+}
+
+std::string BulkInf(const std::string& driverVer, const std::string& manufacturer, const std::string& models) {
+  std::string version = driverVer.empty() ? "" : "DriverVer=" + driverVer + "\r\n";
+  return "; Vexa Q52 USB bulk driver\r\n"
+         "[Version]\r\n"
+         "Signature=\"$Windows NT$\"\r\n"
+         "Class=USB\r\n"
+         "ClassGUID={36FC9E60-C465-11CF-8056-444553540000}\r\n"
+         "Provider=%Vexa%\r\n"
+         "CatalogFile=vexaq52drv.cat\r\n" +
+         version +
+         "\r\n[Manufacturer]\r\n" + manufacturer + "\r\n\r\n" + models +
+         "\r\n[Q52Bulk.Dev]\r\nCopyFiles=Q52Bulk.Files\r\n\r\n"
+         "[Q52Bulk.Files]\r\nvexaq52bulk.sys\r\n\r\n"
+         "[Strings]\r\n"
+         "Vexa=\"Vexa\"\r\n"
+         "Q52.DeviceDesc=\"Vexa Q52 USB Bulk Device\"\r\n";
+}
+
+void PrintTo(const LogLine& l, std::ostream* os) { *os << "[" << l.level << "] " << l.text; }
+LogLine Error(const std::string& text) { return {"Error", text}; }
+LogLine Trace(const std::string& text) { return {"Trace", text}; }
+
+LogCapture::LogCapture() {
+  char tmpl[] = "/tmp/bulktest-log-XXXXXX";
+  int tmp = mkstemp(tmpl);
+  if (tmp < 0) throw std::runtime_error("mkstemp failed");
+  path_ = tmpl;
+  fflush(stderr);
+  saved_ = dup(2);
+  dup2(tmp, 2);
+  close(tmp);
+}
+
+void LogCapture::Restore() {
+  if (saved_ < 0) return;
+  fflush(stderr);
+  dup2(saved_, 2);
+  close(saved_);
+  saved_ = -1;
+}
+
+LogCapture::~LogCapture() {
+  Restore();
+  unlink(path_.c_str());
+}
+
+std::vector<LogLine> LogCapture::Stop() {
+  Restore();
+  std::string raw = testsupport::ReadFile(path_);
+  static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(.{5})\t(.*))");
+  std::vector<LogLine> out;
+  size_t pos = 0;
+  while (pos < raw.size()) {
+    size_t end = raw.find("\r\n", pos);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "log line without CRLF: '" << raw.substr(pos) << "'";
+      break;
+    }
+    std::string line = raw.substr(pos, end - pos);
+    std::smatch m;
+    if (std::regex_match(line, m, kLine))
+      out.push_back({m[1], m[2]});
+    else
+      ADD_FAILURE() << "not a log line: '" << line << "'";
+    pos = end + 2;
+  }
+  return out;
+}
+
+std::vector<std::string> Texts(const std::vector<LogLine>& lines) {
+  std::vector<std::string> texts;
+  for (const LogLine& l : lines) texts.push_back(l.text);
+  return texts;
+}
+
+size_t CountText(const std::vector<LogLine>& lines, const std::string& text) {
+  return static_cast<size_t>(
+      std::count_if(lines.begin(), lines.end(), [&](const LogLine& l) { return l.text == text; }));
+}
+
+}  // namespace bulktest
