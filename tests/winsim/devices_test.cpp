@@ -578,6 +578,8 @@ TEST(DevicesMachine, MalformedDevicesStopTheLoad) {
       {"IDs that are not strings", R"([{"instanceId": "USB\\X\\1", "hardwareIds": [1]}])"},
       {"a class GUID that is no GUID", R"([{"instanceId": "USB\\X\\1", "classGuid": "USB"}])"},
       {"a driver rank that is text", R"([{"instanceId": "USB\\X\\1", "driver": {"rank": "high"}}])"},
+      {"a property list with a number", R"([{"instanceId": "USB\\X\\1", "properties": {"UpperFilters": [3]}}])"},
+      {"an interface class that is a number", R"([{"instanceId": "USB\\X\\1", "interfaceClass": 7}])"},
   };
   for (const Row& r : rows) {
     testsupport::TempDir tmp;

@@ -211,9 +211,12 @@ void CheckDevices(const json& doc) {
       CheckStringList(d, "hardwareIds");
       CheckStringList(d, "compatibleIds");
       if (d.contains("properties"))
-        for (auto& [name, v] : d.at("properties").items())
+        for (auto& [name, v] : d.at("properties").items()) {
           if (!v.is_string() && !v.is_number_unsigned() && !v.is_array())
             throw std::runtime_error("property " + name + " must be a string, a list of strings or a number");
+          if (v.is_array()) CheckStringList(d.at("properties"), name.c_str());
+        }
+      if (d.contains("interfaceClass") && !d.at("interfaceClass").is_string()) CheckStringList(d, "interfaceClass");
       if (d.contains("driver") && !d.at("driver").is_null()) {
         const json& drv = d.at("driver");
         for (const char* f : kDriverTextFields) (void)drv.value(f, std::string());

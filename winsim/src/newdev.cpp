@@ -41,9 +41,8 @@ std::wstring FileName(const std::wstring& path) {
 // Writes the selected driver of the set's selected device to the device, as Windows records an
 // install: the driver, the device's class, description, manufacturer, service and driver key.
 void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD rebootFlags) {
-  std::wstring dir = n.infPath.substr(0, n.infPath.find_last_of(L'\\') == std::wstring::npos
-                                             ? 0
-                                             : n.infPath.find_last_of(L'\\'));
+  size_t slash = n.infPath.find_last_of(L'\\');
+  std::wstring dir = slash == std::wstring::npos ? std::wstring() : n.infPath.substr(0, slash);
   std::wstring infName = pnp::SameText(dir, winsim::inf::kInfDirectory) ? FileName(n.infPath) : n.infPath;
   auto u8 = winsim::WideToUtf8;
   device["driver"] = {{"inf", u8(infName)},
