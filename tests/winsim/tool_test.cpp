@@ -118,6 +118,37 @@ TEST_F(ToolTest, OsAndClockReachThePrograms) {
   EXPECT_EQ(Doc()["clock"]["virtual"], false);
 }
 
+TEST_F(ToolTest, PlugUnplugAndPendingInstalls) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  const std::string q52 = "USB\\VID_F0F0&PID_0052\\Q52000123";
+  auto present = [&] {
+    json doc = Doc();
+    for (auto& d : doc["devices"])
+      if (d["instanceId"] == q52) return d["present"].get<bool>();
+    return false;
+  };
+  ASSERT_FALSE(present());
+  ASSERT_EQ(Tool({"plug", dir, "usb\\vid_f0f0&pid_0052\\q52000123"}).status, 0);  // IDs ignore case
+  EXPECT_TRUE(present());
+  std::string shown = Tool({"show", dir}).out;
+  EXPECT_NE(shown.find(q52 + "  (present, class USB, parent USB\\ROOT_HUB\\4&2F1C0A3B&0)\n"
+                             "    driver usbprint.inf [LPTENUM_Install] Microsoft 2001-07-01 5.1.2600.2180\n"),
+            std::string::npos)
+      << shown;
+  ASSERT_EQ(Tool({"unplug", dir, q52}).status, 0);
+  EXPECT_FALSE(present());
+  std::string before = ReadFile(dir + "/machine.json");
+  auto r = Tool({"plug", dir, "USB\\VID_0000&PID_0000\\X"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no device USB\\VID_0000&PID_0000\\X"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
+
+  ASSERT_EQ(Tool({"pending", dir, "3", "12000"}).status, 0);
+  EXPECT_EQ(Doc()["pendingInstalls"], 3);
+  EXPECT_EQ(Doc()["pendingInstallMs"], 12000);
+  EXPECT_EQ(Tool({"pending", dir, "-1"}).status, 2);
+}
+
 TEST_F(ToolTest, BadUsageChangesNothing) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   std::string json = ReadFile(dir + "/machine.json");

@@ -4,4 +4,14 @@
 
 #include <windows.h>
 
+typedef INT_PTR (WINAPI *FARPROC)(void);
+
+WINSIM_BEGIN_C
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
+WINSIM_END_C
+
 #endif

@@ -18,6 +18,11 @@
 
 namespace winsim {
 
+namespace pnp {
+void CheckDevices(const json& doc);        // devices.cpp
+std::string DescribeDevices(const json& doc);  // devices.cpp
+}
+
 namespace {
 
 std::string ReadFile(const fs::path& p) {
@@ -213,6 +218,13 @@ void Machine::Load(const fs::path& d) {
     (void)os.at("platformId").get<uint32_t>();
     (void)os.at("csdVersion").get<std::string>();
   });
+
+  // Plug and Play: devices, installs in progress and what a driver install reports.
+  try {
+    pnp::CheckDevices(doc);
+  } catch (const std::exception& e) {
+    throw MachineError(jsonPath.string(), LineOfKey(text, "devices"), std::string("devices: ") + e.what());
+  }
 
   virtualClock = false;
   bootMillis = RealNowMillis() - 3600 * 1000;
@@ -597,6 +609,7 @@ std::string DescribeMachine(const std::string& dir) {
     out << "  Clock: real\n";
 
   DescribeServicesAndSpooler(doc, out);
+  out << pnp::DescribeDevices(doc);
 
   out << "\nRegistry (system.reg):\n";
   std::istringstream regText(reg.Export());

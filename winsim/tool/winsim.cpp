@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "devices.h"
 #include "machine.h"
 #include "registry.h"
 #include "spooler.h"
@@ -33,7 +34,10 @@ const char kUsage[] =
     "  jobs add DIR PRINTER N            queue N more print jobs on the printer\n"
     "  stage DIR FILE.inf [FILE.cat]     stage an INF as the next free C:\\WINDOWS\\inf\\oemN.inf,\n"
     "                                    recording its original INF and catalog names\n"
-    "  unstage DIR oemN.inf              remove a staged INF and its record\n";
+    "  unstage DIR oemN.inf              remove a staged INF and its record\n"
+    "  plug DIR INSTANCE_ID              attach a registered Plug and Play device\n"
+    "  unplug DIR INSTANCE_ID            detach it (it stays registered)\n"
+    "  pending DIR COUNT [EACH_MS]       Plug and Play installs in progress, each taking EACH_MS\n";
 
 int Usage() {
   std::fprintf(stderr, kUsage, winsim::DefaultImage().c_str());
@@ -149,6 +153,23 @@ int Run(const std::vector<std::string>& a) {
     EditMachine(a[1], [&](winsim::Machine& m) {
       m.doc["os"] = {{"major", v.major}, {"minor", v.minor}, {"build", v.build},
                      {"platformId", v.platformId}, {"csdVersion", v.csdVersion}};
+    });
+    return 0;
+  }
+  if ((cmd == "plug" || cmd == "unplug") && a.size() == 3) {
+    EditMachine(a[1], [&](winsim::Machine& m) {
+      winsim::json* d = winsim::pnp::FindDevice(m, winsim::Utf8ToWide(a[2]));
+      if (!d) throw std::runtime_error("no device " + a[2] + " on this machine");
+      (*d)["present"] = cmd == "plug";
+    });
+    return 0;
+  }
+  if (cmd == "pending" && (a.size() == 3 || a.size() == 4)) {
+    uint32_t count = 0, each = 5000;
+    if (!ParseUnsigned(a[2], count) || (a.size() == 4 && !ParseUnsigned(a[3], each))) return Usage();
+    EditMachine(a[1], [&](winsim::Machine& m) {
+      m.doc["pendingInstalls"] = count;
+      m.doc["pendingInstallMs"] = each;
     });
     return 0;
   }
