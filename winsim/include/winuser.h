@@ -4,6 +4,48 @@
 
 #include <windows.h>
 
+/* Types that windows, messages, resources and dialogs share. */
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef WORD ATOM;
+DECLARE_HANDLE(HICON);
+DECLARE_HANDLE(HMENU);
+DECLARE_HANDLE(HACCEL);
+DECLARE_HANDLE(HBRUSH);
+DECLARE_HANDLE(HDC);
+typedef HICON HCURSOR;
+typedef void *HDEVNOTIFY;
+
+typedef struct tagPOINT {
+  LONG x;
+  LONG y;
+} POINT, *PPOINT, *LPPOINT;
+
+typedef struct tagRECT {
+  LONG left, top, right, bottom;
+} RECT, *PRECT, *LPRECT;
+
+typedef struct tagMSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+} MSG, *PMSG, *LPMSG;
+
+typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+/* A resource named by number: the number in the low word of a pointer. */
+#define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+#define MAKEINTRESOURCE MAKEINTRESOURCEW
+
+/* Windows, classes and message queues come after this point; resources, accelerators and
+ * dialogs are in <winsim/winuser-resources.h>. */
+
 /* Message boxes */
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
@@ -31,5 +73,7 @@
 WINSIM_BEGIN_C
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 WINSIM_END_C
+
+#include <winsim/winuser-resources.h>
 
 #endif
