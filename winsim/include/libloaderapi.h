@@ -11,6 +11,8 @@ WINSIM_BEGIN_C
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+/* Only the program's own module (a null name) is known here. */
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 
 WINSIM_END_C
 

@@ -146,6 +146,11 @@ typedef HINSTANCE HMODULE;
 #define ERROR_SERVICE_NOT_ACTIVE 1062L
 #define ERROR_SERVICE_DEPENDENCY_FAIL 1068L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_WINDOW_OF_OTHER_THREAD 1408L
+#define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_INSTALL_FAILURE 1603L
 #define RPC_S_SERVER_UNAVAILABLE 1722L
 #define RPC_X_NULL_REF_POINTER 1780L
@@ -317,6 +322,10 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
+/* The Unicode windowed program's entry, which the program defines. Here winsim_winmain supplies
+ * main and calls it with the command line after the program name. */
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine, int nShowCmd);
+
 WINSIM_END_C
 
 /* The runtime's Windows-convention formatting: in a narrow format %s is narrow and %ws/%S wide;
@@ -330,8 +339,11 @@ WINSIM_END_C
 
 /* The API families that have headers of their own on Windows but come with <windows.h>. */
 #include <fileapi.h>
+#include <handleapi.h>
 #include <heapapi.h>
 #include <libloaderapi.h>
+#include <processthreadsapi.h>
+#include <synchapi.h>
 #include <winsvc.h>
 #include <winuser.h>
 

@@ -1,0 +1,51 @@
+/* Device-change broadcasts (WM_DEVICECHANGE). */
+#ifndef WINSIM_DBT_H
+#define WINSIM_DBT_H
+
+#include <windows.h>
+
+#define DBT_DEVNODES_CHANGED 0x0007
+#define DBT_QUERYCHANGECONFIG 0x0017
+#define DBT_CONFIGCHANGED 0x0018
+#define DBT_DEVICEARRIVAL 0x8000
+#define DBT_DEVICEQUERYREMOVE 0x8001
+#define DBT_DEVICEQUERYREMOVEFAILED 0x8002
+#define DBT_DEVICEREMOVEPENDING 0x8003
+#define DBT_DEVICEREMOVECOMPLETE 0x8004
+#define DBT_DEVICETYPESPECIFIC 0x8005
+#define DBT_CUSTOMEVENT 0x8006
+
+#define DBT_DEVTYP_OEM 0x00000000
+#define DBT_DEVTYP_DEVNODE 0x00000001
+#define DBT_DEVTYP_VOLUME 0x00000002
+#define DBT_DEVTYP_PORT 0x00000003
+#define DBT_DEVTYP_NET 0x00000004
+#define DBT_DEVTYP_DEVICEINTERFACE 0x00000005
+#define DBT_DEVTYP_HANDLE 0x00000006
+
+typedef struct _DEV_BROADCAST_HDR {
+  DWORD dbch_size;
+  DWORD dbch_devicetype;
+  DWORD dbch_reserved;
+} DEV_BROADCAST_HDR, *PDEV_BROADCAST_HDR;
+
+/* dbcc_name holds the interface's symbolic link name, terminated; the structure is allocated to
+ * hold all of it. */
+typedef struct _DEV_BROADCAST_DEVICEINTERFACE_W {
+  DWORD dbcc_size;
+  DWORD dbcc_devicetype;
+  DWORD dbcc_reserved;
+  GUID dbcc_classguid;
+  wchar_t dbcc_name[1];
+} DEV_BROADCAST_DEVICEINTERFACE_W, *PDEV_BROADCAST_DEVICEINTERFACE_W;
+typedef DEV_BROADCAST_DEVICEINTERFACE_W DEV_BROADCAST_DEVICEINTERFACE, *PDEV_BROADCAST_DEVICEINTERFACE;
+
+typedef struct _DEV_BROADCAST_VOLUME {
+  DWORD dbcv_size;
+  DWORD dbcv_devicetype;
+  DWORD dbcv_reserved;
+  DWORD dbcv_unitmask;
+  WORD dbcv_flags;
+} DEV_BROADCAST_VOLUME, *PDEV_BROADCAST_VOLUME;
+
+#endif
