@@ -1,10 +1,9 @@
 // The Configuration Manager calls: device ID lists, devnodes, and the wait for pending installs.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "devices.h"
+#include "scheduler.h"
 
 using winsim::ApiCall;
 using winsim::Machine;
@@ -147,27 +146,23 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, PWSTR Buffer, ULONG Buffer
 }
 
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
-  int64_t wait = 0;
-  bool finishes = false;
+  int64_t deadline = 0;
   {
     ApiCall call("CMP_WaitNoPendingInstallEvents");
     if (call.fault()) {
       SetLastError(call.fault());
       return WAIT_FAILED;
     }
-    Machine& m = call.machine();
-    int64_t left = pnp::PendingMillis(m);
-    if (left == 0) return WAIT_OBJECT_0;
-    finishes = dwTimeout == INFINITE || left <= static_cast<int64_t>(dwTimeout);
-    wait = finishes ? left : static_cast<int64_t>(dwTimeout);
-    if (m.virtualClock) {
-      m.virtualNow += wait;
-      return finishes ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT);
-    }
+    deadline = winsim::sched::DeadlineAfter(call.machine(), dwTimeout);
   }
-  // Real clock: wait without holding the lock, so other threads go on.
-  std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-  return finishes ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT);
+  // The installs end at a known time on the machine's clock: the wait wakes then or at its time-out.
+  return winsim::sched::Block(
+      [](Machine& m) -> std::optional<DWORD> {
+        if (pnp::PendingMillis(m) == 0) return WAIT_OBJECT_0;
+        return std::nullopt;
+      },
+      deadline, static_cast<DWORD>(WAIT_TIMEOUT),
+      [](Machine& m) { return winsim::NowMillis(m) + pnp::PendingMillis(m); });
 }
 
 }  // extern "C"

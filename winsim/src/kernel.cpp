@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <thread>
 
 #include "machine.h"
 #include "winsim/control.h"
@@ -135,17 +134,18 @@ DWORD WINAPI GetTickCount(void) {
   return static_cast<DWORD>(winsim::NowMillis(m) - m.bootMillis);
 }
 
-void WINAPI Sleep(DWORD ms) {
-  {
-    ApiCall call("Sleep");
-    winsim::Machine& m = call.machine();
-    if (m.virtualClock) {
-      m.virtualNow += ms;
-      return;
-    }
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
+  ApiCall call("GetModuleHandleW");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return nullptr;
   }
-  // Real clock: sleep without holding the lock, so other threads go on.
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (name) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // The program's image base, as Windows gives it to an .exe built for XP.
+  return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
@@ -154,7 +154,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
     SetLastError(call.fault());
     return 0;
   }
-  if (module) {
+  if (module && module != GetModuleHandleW(nullptr)) {
     SetLastError(ERROR_INVALID_HANDLE);  // only the program's own module is known here
     return 0;
   }
@@ -167,7 +167,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buf, DWORD size) {
     SetLastError(call.fault());
     return 0;
   }
-  if (module) {
+  if (module && module != GetModuleHandleW(nullptr)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
   }

@@ -219,6 +219,17 @@ void Machine::Load(const fs::path& d) {
     (void)os.at("csdVersion").get<std::string>();
   });
 
+  section("timeline", [&](const json& list) {
+    for (const json& e : list) {
+      std::string event = e.at("event").get<std::string>();
+      if (event != "arrive" && event != "remove")
+        throw MachineError(jsonPath.string(), LineOfKey(text, "timeline"),
+                           "timeline: event must be \"arrive\" or \"remove\"");
+      if (e.at("afterListeningMs").get<int64_t>() < 0 || e.at("instanceId").get<std::string>().empty())
+        throw MachineError(jsonPath.string(), LineOfKey(text, "timeline"),
+                           "timeline: afterListeningMs must be >= 0 and instanceId given");
+    }
+  });
   // Plug and Play: devices, installs in progress and what a driver install reports.
   try {
     pnp::CheckDevices(doc);

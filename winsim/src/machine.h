@@ -78,6 +78,10 @@ class Machine {
   // What the parts of winsim add to last-run.json (message boxes shown, objects changed, ...).
   json runReport = json::object();
 
+  // user32's classes, windows, message queues and device notifications (window.cpp): they belong
+  // to the program that runs on this machine, so a fresh machine starts without any.
+  std::shared_ptr<void> user;
+
   // Hooks of the parts of winsim that keep typed state: called before the machine is saved.
   std::vector<std::function<void(Machine&)>> beforeSave;
 

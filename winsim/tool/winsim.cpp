@@ -14,6 +14,7 @@
 #include "spooler.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
+#include "winsim/threads.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ const char kUsage[] =
     "  stage DIR FILE.inf [FILE.cat]     stage an INF as the next free C:\\WINDOWS\\inf\\oemN.inf,\n"
     "                                    recording its original INF and catalog names\n"
     "  unstage DIR oemN.inf              remove a staged INF and its record\n"
-    "  plug DIR INSTANCE_ID              attach a registered Plug and Play device\n"
+    "  plug DIR INSTANCE_ID              attach a registered Plug and Play device (while a program\n"
+    "                                    runs on the machine, it is told and broadcasts the arrival)\n"
     "  unplug DIR INSTANCE_ID            detach it (it stays registered)\n"
     "  pending DIR COUNT [EACH_MS]       Plug and Play installs in progress, each taking EACH_MS\n";
 
@@ -157,11 +159,15 @@ int Run(const std::vector<std::string>& a) {
     return 0;
   }
   if ((cmd == "plug" || cmd == "unplug") && a.size() == 3) {
-    EditMachine(a[1], [&](winsim::Machine& m) {
-      winsim::json* d = winsim::pnp::FindDevice(m, winsim::Utf8ToWide(a[2]));
-      if (!d) throw std::runtime_error("no device " + a[2] + " on this machine");
-      (*d)["present"] = cmd == "plug";
-    });
+    // While a program runs on the machine, it makes the change and broadcasts it.
+    bool delivered = false;
+    try {
+      delivered = winsim::PlugOnMachine(a[1], a[2], cmd == "plug");
+    } catch (const winsim::MachineError& e) {
+      throw BadMachine(e.what());
+    }
+    if (delivered)
+      std::cout << (cmd == "plug" ? "plugged in " : "unplugged ") << a[2] << " (the running program took it)\n";
     return 0;
   }
   if (cmd == "pending" && (a.size() == 3 || a.size() == 4)) {
