@@ -1,6 +1,7 @@
 // The Unicode entry of the windowed program: a hidden main window, the monitor and worker
 // threads until the run ends, then the main window's remaining messages.
 #include <windows.h>
+#include <string.h>
 
 #include "main.h"
 #include "monitor.h"
@@ -10,7 +11,7 @@ namespace {
 
 ATOM RegisterMainClass(HINSTANCE instance) {
   WNDCLASSEXW wc;
-  ZeroMemory(&wc, sizeof(wc));
+  memset(&wc, 0, sizeof(wc));
   wc.cbSize = sizeof(wc);
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = MainWndProc;
