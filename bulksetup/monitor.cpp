@@ -20,9 +20,9 @@ const WCHAR kNotifyTitle[] = L"PlxHiddenNotify";
 HANDLE MonitorThread = NULL;
 HANDLE WorkerThread = NULL;
 
-void CloseEvent(HANDLE& event) {
-  if (event) CloseHandle(event);
-  event = NULL;
+void CloseAndClear(HANDLE& handle) {
+  if (handle) CloseHandle(handle);
+  handle = NULL;
 }
 
 HANDLE StartSuspended(LPTHREAD_START_ROUTINE routine, DWORD* threadId) {
@@ -36,9 +36,9 @@ bool StartMonitoring() {
   StopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   WorkEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   if (!MonitorDoneEvent || !StopEvent || !WorkEvent) {
-    CloseEvent(MonitorDoneEvent);
-    CloseEvent(StopEvent);
-    CloseEvent(WorkEvent);
+    CloseAndClear(MonitorDoneEvent);
+    CloseAndClear(StopEvent);
+    CloseAndClear(WorkEvent);
     ThreadsStarted = false;
     return false;
   }
@@ -51,10 +51,10 @@ bool StartMonitoring() {
   if (!MonitorThread || !WorkerThread) {
     LogQuick(LOG_ERROR, "Thread starting failure...");
     // A thread that never ran holds nothing; it stays suspended until the process ends.
-    CloseEvent(MonitorThread);
-    CloseEvent(MonitorDoneEvent);
-    CloseEvent(StopEvent);
-    CloseEvent(WorkEvent);
+    CloseAndClear(MonitorThread);
+    CloseAndClear(MonitorDoneEvent);
+    CloseAndClear(StopEvent);
+    CloseAndClear(WorkEvent);
     ThreadsStarted = false;
     return false;
   }
@@ -74,11 +74,11 @@ void StopMonitoring() {
   WaitForSingleObject(MonitorDoneEvent, INFINITE);
   // The worker may still be installing; the events stay open until it has ended.
   WaitForSingleObject(WorkerThread, INFINITE);
-  CloseEvent(WorkerThread);
-  CloseEvent(MonitorDoneEvent);
-  CloseEvent(MonitorThread);
-  CloseEvent(StopEvent);
-  CloseEvent(WorkEvent);  // already closed by the worker unless it failed to
+  CloseAndClear(WorkerThread);
+  CloseAndClear(MonitorDoneEvent);
+  CloseAndClear(MonitorThread);
+  CloseAndClear(StopEvent);
+  CloseAndClear(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
   ClearArrivalQueue();
   ThreadsStarted = false;
 }
