@@ -157,7 +157,7 @@ DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
   }
   // The installs end at a known time on the machine's clock: the wait wakes then or at its time-out.
   return winsim::sched::Block(
-      [](Machine& m) -> std::optional<DWORD> {
+      [](Machine& m, bool) -> std::optional<DWORD> {
         if (pnp::PendingMillis(m) == 0) return WAIT_OBJECT_0;
         return std::nullopt;
       },

@@ -29,12 +29,21 @@ namespace winsim::sched {
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 
+// READY(m, take): the result of a blocking call if it can return now. With TAKE false it only
+// looks (the scheduler asks whether a blocked thread is about to run); with TAKE true it also
+// takes what it returns (resets an auto-reset event, removes a message).
+using Ready = std::function<std::optional<DWORD>(Machine&, bool take)>;
+
 struct Scheduler {
   std::mutex mu;
   std::condition_variable cv;
   int participants = 1;  // the process's first thread is one from the start
   int blocked = 0;
-  std::map<uint64_t, int64_t> wakeTimes;  // blocked call -> when it wants to wake (machine ms)
+  struct Blocked {
+    int64_t wake;         // when it wants to wake (machine ms)
+    const Ready* ready;   // lives on the blocked thread's stack while it is blocked
+  };
+  std::map<uint64_t, Blocked> waiting;
   uint64_t nextToken = 1;
   int threadsRunning = 0;  // made with CreateThread and not yet ended
   std::set<DWORD> ended;   // identifiers of those that have ended
@@ -59,7 +68,7 @@ DWORD CurrentThreadId();
 // (then the result is TIMEOUT_RESULT). READY runs with the API lock and the scheduler's mutex
 // held and must not block; WAKE_AT tells when READY may change by time alone (kNever if only
 // other threads change it). The caller must not hold the API lock.
-DWORD Block(const std::function<std::optional<DWORD>(Machine&)>& ready, int64_t deadline, DWORD timeoutResult,
+DWORD Block(const Ready& ready, int64_t deadline, DWORD timeoutResult,
             const std::function<int64_t(Machine&)>& wakeAt = nullptr);
 
 // Deadline of a time-out of MS milliseconds from now (INFINITE: kNever).

@@ -72,14 +72,14 @@ int64_t DeadlineAfter(Machine& m, DWORD ms) {
   return ms == INFINITE ? kNever : NowMillis(m) + static_cast<int64_t>(ms);
 }
 
-DWORD Block(const std::function<std::optional<DWORD>(Machine&)>& ready, int64_t deadline, DWORD timeoutResult,
+DWORD Block(const Ready& ready, int64_t deadline, DWORD timeoutResult,
             const std::function<int64_t(Machine&)>& wakeAt) {
   Scheduler& s = Get();
   uint64_t token = 0;
   bool isBlocked = false;
   auto unblock = [&] {
     if (!isBlocked) return;
-    s.wakeTimes.erase(token);
+    s.waiting.erase(token);
     --s.blocked;
     isBlocked = false;
     s.cv.notify_all();  // the others may now be all blocked, or no longer
@@ -90,7 +90,7 @@ DWORD Block(const std::function<std::optional<DWORD>(Machine&)>& ready, int64_t 
     std::unique_lock<std::mutex> lk(s.mu);
     JoinScheduler(s);
     int64_t due = DeliverDue(m);
-    if (std::optional<DWORD> r = ready(m)) {
+    if (std::optional<DWORD> r = ready(m, true)) {
       unblock();
       return *r;
     }
@@ -105,12 +105,16 @@ DWORD Block(const std::function<std::optional<DWORD>(Machine&)>& ready, int64_t 
       ++s.blocked;
       isBlocked = true;
     }
-    s.wakeTimes[token] = wake;
+    s.waiting[token] = {wake, &ready};
     bool virtualClock = m.virtualClock, listening = Listening(m);
     if (virtualClock && s.blocked >= s.participants) {
       int64_t next = due;
-      for (auto& [t, w] : s.wakeTimes) next = std::min(next, w);
-      if (next != kNever && next > now) {
+      bool someoneReady = false;  // woken, but not yet back from its wait
+      for (auto& [t, b] : s.waiting) {
+        next = std::min(next, b.wake);
+        if (t != token && (*b.ready)(m, false)) someoneReady = true;
+      }
+      if (!someoneReady && next != kNever && next > now) {
         m.virtualNow = next;
         s.cv.notify_all();
         continue;
@@ -318,16 +322,17 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
     deadline = sched::DeadlineAfter(call.machine(), ms);
   }
   return sched::Block(
-      [&](Machine&) -> std::optional<DWORD> {
+      [&](Machine&, bool take) -> std::optional<DWORD> {
         if (waitAll) {
           for (auto& o : objects)
             if (!o->signalled) return std::nullopt;
-          for (auto& o : objects) Consume(*o);
+          if (take)
+            for (auto& o : objects) Consume(*o);
           return WAIT_OBJECT_0;
         }
         for (DWORD i = 0; i < count; ++i)
           if (objects[i]->signalled) {
-            Consume(*objects[i]);
+            if (take) Consume(*objects[i]);
             return WAIT_OBJECT_0 + i;
           }
         return std::nullopt;
@@ -352,9 +357,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms) {
     deadline = sched::DeadlineAfter(call.machine(), ms);
   }
   return sched::Block(
-      [&](Machine&) -> std::optional<DWORD> {
+      [&](Machine&, bool take) -> std::optional<DWORD> {
         if (!obj->signalled) return std::nullopt;
-        Consume(*obj);
+        if (take) Consume(*obj);
         return WAIT_OBJECT_0;
       },
       deadline, WAIT_TIMEOUT);
@@ -377,7 +382,7 @@ void WINAPI Sleep(DWORD ms) {
     ApiCall call("Sleep");
     deadline = sched::DeadlineAfter(call.machine(), ms);
   }
-  sched::Block([](Machine&) -> std::optional<DWORD> { return std::nullopt; }, deadline, 0);
+  sched::Block([](Machine&, bool) -> std::optional<DWORD> { return std::nullopt; }, deadline, 0);
 }
 
 }  // extern "C"

@@ -308,20 +308,23 @@ BOOL WINAPI GetMessageW(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
   for (;;) {
     user::Sent sent;
     DWORD r = sched::Block(
-        [&](Machine& m) -> std::optional<DWORD> {
+        [&](Machine& m, bool take) -> std::optional<DWORD> {
           user::Queue& q = user::Of(m).queues[me];
           if (!q.sent.empty()) {
+            if (!take) return kSentPending;
             sent = std::move(q.sent.front());
             q.sent.pop_front();
             return kSentPending;
           }
           for (auto it = q.posted.begin(); it != q.posted.end(); ++it)
             if (InFilter(*it, hwnd, lo, hi)) {
+              if (!take) return 1;
               *msg = *it;
               q.posted.erase(it);
               return msg->message == WM_QUIT ? 0 : 1;
             }
           if (q.quit) {
+            if (!take) return 0;
             q.quit = false;
             *msg = MSG{};
             msg->message = WM_QUIT;
@@ -445,12 +448,13 @@ LRESULT WINAPI SendMessageW(HWND h, UINT message, WPARAM wParam, LPARAM lParam) 
   for (;;) {
     user::Sent incoming;
     DWORD r = sched::Block(
-        [&](Machine& m) -> std::optional<DWORD> {
+        [&](Machine& m, bool take) -> std::optional<DWORD> {
           if (reply->done) return 1;
           user::State& st = user::Of(m);
           if (sched::Get().ended.count(owner)) return 1;  // its thread has ended: nobody answers
           user::Queue& q = st.queues[me];
           if (!q.sent.empty()) {
+            if (!take) return kSentPending;
             incoming = std::move(q.sent.front());
             q.sent.pop_front();
             return kSentPending;
