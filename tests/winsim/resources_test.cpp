@@ -282,7 +282,7 @@ TEST_F(Dialogs, LoadsFromTheProgramOnly) {
   buf[0] = L'x';
   EXPECT_EQ(LoadStringW(newdev, 5, buf, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
-  EXPECT_EQ(buf[0], L'\0');
+  EXPECT_EQ(buf[0], L'x');  // nothing found, nothing written
   EXPECT_TRUE(FreeLibrary(newdev));
   EXPECT_EQ(LoadStringW(kSelf, 5, NULL, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

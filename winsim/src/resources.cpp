@@ -187,7 +187,6 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (cchBufferMax > 0) lpBuffer[0] = L'\0';
   DWORD error = 0;
   const ResourceScript* r = ModuleResources(call.machine(), hInstance, error);
   if (!r) {
@@ -204,7 +203,11 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
   if (it == r->strings.end()) {
     auto block = r->strings.lower_bound(uID & ~0xFu);
     bool blockExists = block != r->strings.end() && (block->first >> 4) == (uID >> 4);
-    if (!blockExists) SetLastError(r->strings.empty() ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_RESOURCE_NAME_NOT_FOUND);
+    if (!blockExists) {
+      SetLastError(r->strings.empty() ? ERROR_RESOURCE_TYPE_NOT_FOUND : ERROR_RESOURCE_NAME_NOT_FOUND);
+      return 0;
+    }
+    if (cchBufferMax > 0) lpBuffer[0] = L'\0';
     return 0;
   }
   const std::wstring& text = it->second.text;
@@ -242,7 +245,8 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
   DWORD error = 0;
   const ResourceScript* r = ModuleResources(call.machine(), hInstance, error);
   if (!r || !Find(r->icons, name, error)) {
-    SetLastError(error);
+    // An icon the module lacks is reported as a missing type (seen under Wine 8.0).
+    SetLastError(error == ERROR_RESOURCE_NAME_NOT_FOUND ? ERROR_RESOURCE_TYPE_NOT_FOUND : error);
     return NULL;
   }
   return reinterpret_cast<HICON>(Shared().For("icon " + NameKey(name)));
@@ -381,16 +385,22 @@ int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    // Alt is down when the message's context code (bit 29) says so. winsim has no keyboard, so
-    // Shift and Control are never down: entries that need them do not match.
+    // As Wine (8.0) does: a character entry with Alt answers the key going down while the
+    // context code (bit 29) says Alt is down; one without Alt answers the character. A virtual
+    // key's modifiers come from the keyboard state; winsim has no keyboard, so entries that
+    // need Shift, Control or Alt never match.
     bool alt = (lpMsg->lParam & 0x20000000) != 0;
     const ACCEL* hit = nullptr;
     for (const ACCEL& a : table->entries) {
-      bool virtKey = (a.fVirt & FVIRTKEY) != 0;
-      if (virtKey != keyDown || a.key != lpMsg->wParam) continue;
-      if (((a.fVirt & FALT) != 0) != alt || (a.fVirt & (FSHIFT | FCONTROL))) continue;
-      hit = &a;
-      break;
+      if (a.key != lpMsg->wParam) continue;
+      bool match;
+      if (a.fVirt & FVIRTKEY) match = keyDown && !(a.fVirt & (FSHIFT | FCONTROL | FALT));
+      else if (a.fVirt & FALT) match = keyDown && alt;
+      else match = character;
+      if (match) {
+        hit = &a;
+        break;
+      }
     }
     if (!hit) return 0;
     command = static_cast<WPARAM>(hit->cmd) | (static_cast<WPARAM>(1) << 16);
