@@ -107,7 +107,8 @@ LogCapture::~LogCapture() {
 std::vector<LogLine> LogCapture::Stop() {
   Restore();
   std::string raw = testsupport::ReadFile(path_);
-  static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(.{5})\t(.*))");
+  // A message may itself end in a line feed ("Starting processing\n").
+  static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(.{5})\t([\s\S]*))");
   std::vector<LogLine> out;
   size_t pos = 0;
   while (pos < raw.size()) {

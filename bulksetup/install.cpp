@@ -1,0 +1,117 @@
+#include "install.h"
+
+#include <strsafe.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "log.h"
+
+namespace {
+
+// newdev.dll's export, reached only through its address.
+typedef BOOL(WINAPI* InstallSelectedDriverProc)(HWND hwndParent, HDEVINFO DeviceInfoSet, LPCWSTR Reserved,
+                                                BOOL Backup, PDWORD bReboot);
+
+// The last error of a call that failed, never 0: a failure must not read as success.
+DWORD FailureCode(DWORD fallback) {
+  DWORD error = GetLastError();
+  return error ? error : fallback;
+}
+
+DWORD Fail(HDEVINFO set, const WCHAR* format) {
+  DWORD error = FailureCode(ERROR_INVALID_FUNCTION);
+  WLog(LOG_ERROR, format, static_cast<unsigned>(error));
+  SetupDiDestroyDeviceInfoList(set);
+  return error;
+}
+
+}  // namespace
+
+DWORD InstallSelectedDriver(LPCWSTR instanceId, LPCWSTR infPath) {
+  WLog(LOG_TRACE, L"Installing for device instance '%s' from '%s'", instanceId, infPath);
+
+  HDEVINFO set = SetupDiCreateDeviceInfoList(NULL, NULL);
+  if (set == INVALID_HANDLE_VALUE) {
+    DWORD error = FailureCode(ERROR_INVALID_FUNCTION);
+    Log(LOG_ERROR, "SetupDiCreateDeviceInfoList() failed rc=0x%x", static_cast<unsigned>(error));
+    return error;
+  }
+
+  SP_DEVINFO_DATA device;
+  memset(&device, 0, sizeof(device));
+  device.cbSize = sizeof(device);
+  if (!SetupDiOpenDeviceInfoW(set, instanceId, NULL, 0, &device)) return Fail(set, L"SetupDiOpenDeviceInfo() failed rc=0x%x");
+  if (!SetupDiSetSelectedDevice(set, &device)) return Fail(set, L"SetupDiSetSelectedDevice() failed rc=0x%x");
+
+  SP_DEVINSTALL_PARAMS_W params;
+  memset(&params, 0, sizeof(params));
+  params.cbSize = sizeof(params);
+  if (!SetupDiGetDeviceInstallParamsW(set, &device, &params))
+    return Fail(set, L"SetupDiGetDeviceInstallParams() failed rc=0x%x");
+
+  params.Flags |= DI_ENUMSINGLEINF;
+  // A cut path would name another file: refused.
+  if (FAILED(StringCchCopyW(params.DriverPath, ARRAYSIZE(params.DriverPath), infPath))) {
+    WLog(LOG_ERROR, L"StringCchCopy(%s) failed rc=0x%x", params.DriverPath, static_cast<unsigned>(ERROR_INVALID_PARAMETER));
+    SetupDiDestroyDeviceInfoList(set);
+    return ERROR_INVALID_PARAMETER;
+  }
+  params.FlagsEx |= DI_FLAGSEX_ALLOWEXCLUDEDDRVS;
+  if (!SetupDiSetDeviceInstallParamsW(set, &device, &params))
+    return Fail(set, L"SetupDiSetDeviceInstallParams() failed rc=0x%x");
+
+  if (!SetupDiBuildDriverInfoList(set, &device, SPDIT_COMPATDRIVER))
+    return Fail(set, L"SetupDiBuildDriverInfoList() failed rc=0x%x");
+  if (!SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set, &device))
+    return Fail(set, L"SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV) failed rc=0x%x");
+
+  SP_DRVINFO_DATA_V2_W driver;
+  memset(&driver, 0, sizeof(driver));
+  driver.cbSize = sizeof(driver);
+  if (!SetupDiGetSelectedDriverW(set, &device, &driver)) return Fail(set, L"SetupDiGetSelectedDriver failed rc=0x%x");
+
+  SP_DRVINSTALL_PARAMS driverParams;
+  memset(&driverParams, 0, sizeof(driverParams));
+  driverParams.cbSize = sizeof(driverParams);
+  if (SetupDiGetDriverInstallParamsW(set, &device, &driver, &driverParams)) {
+    driverParams.Rank = 0;
+    SetupDiSetDriverInstallParamsW(set, &device, &driver, &driverParams);
+  }
+
+  DWORD result = InstallDriver(set);
+  SetupDiDestroyDeviceInfoList(set);
+  return result;
+}
+
+DWORD InstallDriver(HDEVINFO set) {
+  DWORD result = 0;
+  WCHAR path[MAX_PATH] = {0};
+  size_t length = 0;
+  if (!GetSystemDirectoryW(path, ARRAYSIZE(path))) {
+    result = FailureCode(ERROR_PATH_NOT_FOUND);
+  } else if (FAILED(StringCchLengthW(path, ARRAYSIZE(path), &length)) ||
+             FAILED(StringCchCopyW(path + length, ARRAYSIZE(path) - length, L"\\newdev.dll"))) {
+    result = ERROR_INSUFFICIENT_BUFFER;
+  } else {
+    HMODULE newdev = LoadLibraryW(path);
+    if (!newdev) {
+      result = FailureCode(ERROR_MOD_NOT_FOUND);
+    } else {
+      InstallSelectedDriverProc install = reinterpret_cast<InstallSelectedDriverProc>(
+          reinterpret_cast<void (*)(void)>(GetProcAddress(newdev, "InstallSelectedDriver")));
+      if (!install) {
+        result = FailureCode(ERROR_PROC_NOT_FOUND);
+      } else {
+        DWORD reboot = 0;
+        SetLastError(0);
+        // Judged by its own result: after a success the last error may be a stale one.
+        if (!install(NULL, set, NULL, TRUE, &reboot)) result = FailureCode(ERROR_INSTALL_FAILURE);
+        Log(LOG_INFO, "InstallSelectedDriver called rc=%d", static_cast<int>(result));
+        if (reboot & (DI_NEEDRESTART | DI_NEEDREBOOT)) LogQuick(LOG_INFO, "Reboot or restart needed");
+      }
+      FreeLibrary(newdev);
+    }
+  }
+  Log(LOG_TRACE, "InstallDriver returning (Err=%d)", static_cast<int>(result));
+  return result;
+}

@@ -1,0 +1,23 @@
+// The device-monitor side of the installer: the two threads' start and stop, the monitor thread
+// with its hidden notification window, and the hand-over of interface arrivals and removals to
+// the arrival queue.
+#pragma once
+
+#include <windows.h>
+#include <dbt.h>
+
+// Creates MonitorDoneEvent, StopEvent and WorkEvent and starts the monitor and worker threads;
+// false (with nothing left running) when any of them could not be created.
+bool StartMonitoring();
+// Stops both threads and waits for them to end; then closes their handles and the events.
+void StopMonitoring();
+
+DWORD WINAPI dev_mon_main(LPVOID);
+bool CreateHiddenWindow();
+HDEVNOTIFY RegisterNotifications();
+LRESULT CALLBACK NotifyWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Hands a device-interface arrival or removal (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE) on to
+// the arrival queue; other device types are ignored.
+void OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header);
+
+extern HWND NotifyWindow;
