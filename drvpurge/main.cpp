@@ -14,12 +14,12 @@ int main(int argc, char* argv[]) {
     PrintBanner();
     if (CheckOSVersion() && CheckLaterVersion()) {
       CUninstallClass* components = new (std::nothrow) CUninstallClass();
-      if (!components) {
+      // A set that lacks a component (out of memory) counts as not created.
+      if (!components || !components->IsCreated())
         result = 5;
-      } else {
+      else
         result = components->Run();
-        delete components;
-      }
+      delete components;
     }
   }
   Log(result == 0 ? LOG_INFO : LOG_ERROR, "drvpurge Run Complete - Error Code: %d", result);

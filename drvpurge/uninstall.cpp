@@ -1,14 +1,75 @@
 #include "uninstall.h"
 
+#include <new>
+
+#include "generic.h"
 #include "log.h"
+#include "monitor.h"
+#include "printer.h"
+#include "printerdriver.h"
+#include "q52plx.h"
+#include "spooler.h"
 
-// The print-system components and the removal run are not part of this build yet: a run that
-// passes the gates removes nothing and says so, with the result for a removal that did not happen.
-CUninstallClass::CUninstallClass() {}
+namespace {
 
-CUninstallClass::~CUninstallClass() {}
+const int kPrinterNotFound = 3012;  // ERROR_PRINTER_NOT_FOUND
+const int kJobsQueued = -30;
+const int kRemovalFailed = 5;  // the value of ERROR_ACCESS_DENIED
+
+}  // namespace
+
+CUninstallClass::CUninstallClass()
+    : m_pApi(NULL), m_pMonitor(NULL), m_pPrinterDriver(NULL), m_pPrinter(NULL), m_pQ52PLX(NULL) {
+  // Each binds its own directory as it is made; a failed binding leaves that component unbound
+  // and shows later, when its file list refuses to run.
+  m_pApi = new (std::nothrow) CApiClass();
+  m_pMonitor = new (std::nothrow) CMonitorClass();
+  m_pPrinterDriver = new (std::nothrow) CPrinterDriverClass();
+  m_pPrinter = new (std::nothrow) CPrinterClass();
+  m_pQ52PLX = new (std::nothrow) CQ52PLXClass();
+}
+
+CUninstallClass::~CUninstallClass() {
+  delete m_pApi;
+  delete m_pMonitor;
+  delete m_pPrinterDriver;
+  delete m_pPrinter;
+  delete m_pQ52PLX;
+}
+
+bool CUninstallClass::IsCreated() const {
+  return m_pApi && m_pMonitor && m_pPrinterDriver && m_pPrinter && m_pQ52PLX;
+}
 
 int CUninstallClass::Run() {
-  Log(LOG_ERROR, "CUninstallClass::Run - the removal run is not part of this build; nothing was removed.");
-  return 5;
+  if (!IsCreated()) return kRemovalFailed;
+
+  CSpoolerClass& spooler = Spooler();
+  if (!spooler.QuerySpoolerStatus()) {
+    LogQuick(LOG_ERROR, "Spooler not started. Attempting to start spooler");
+    if (!spooler.StartSpooler()) return kPrinterNotFound;
+  }
+
+  // Without the driver this is not the package's machine (or it is gone already): touch nothing.
+  if (!m_pPrinterDriver->IsInstalled()) return kPrinterNotFound;
+
+  // A missing printer is no reason to stop; queued jobs are.
+  if (m_pPrinter->Remove() == kJobsQueued) return kJobsQueued;
+
+  if (m_pPrinterDriver->Remove() != 0) return kRemovalFailed;
+  if (m_pMonitor->Remove() != 0) return kRemovalFailed;
+
+  // Its failures are in the log; the objects that mattered are gone by now.
+  RemoveFiles();
+  return 0;
+}
+
+bool CUninstallClass::RemoveFiles() {
+  if (!IsCreated()) return false;
+  CGenericClass* const components[] = {m_pApi, m_pMonitor, m_pPrinterDriver, m_pPrinter, m_pQ52PLX};
+  for (CGenericClass* component : components)
+    if (!component->RemoveDependentFiles(component->targetDirectory())) return false;
+  m_pQ52PLX->RemoveInstallDirectory();
+  DeleteUninstallKey();
+  return true;
 }

@@ -1,10 +1,33 @@
 // The component set and its removal run.
 #pragma once
 
+class CApiClass;
+class CMonitorClass;
+class CPrinterDriverClass;
+class CPrinterClass;
+class CQ52PLXClass;
+
 class CUninstallClass {
  public:
   CUninstallClass();
   ~CUninstallClass();
-  // The run's result code: 0, 3012, -30 or 5.
+
+  // False when a component could not be made (out of memory): the set must not run then.
+  bool IsCreated() const;
+  // The run's result code: 0, 3012 (spooler not started, or the driver not installed), -30 (jobs
+  // queued) or 5 (the driver or the monitor removal failed).
   int Run();
+  // The components' file lists in set order, stopping at the first that fails; then the install
+  // directory and the uninstall key. True when every list was removed.
+  bool RemoveFiles();
+
+ private:
+  CUninstallClass(const CUninstallClass&) = delete;
+  CUninstallClass& operator=(const CUninstallClass&) = delete;
+
+  CApiClass* m_pApi;
+  CMonitorClass* m_pMonitor;
+  CPrinterDriverClass* m_pPrinterDriver;
+  CPrinterClass* m_pPrinter;
+  CQ52PLXClass* m_pQ52PLX;
 };

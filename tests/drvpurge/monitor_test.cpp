@@ -221,7 +221,7 @@ TEST_F(MonitorTest, InstallAddsTheMonitorFromItsFiles) {
     EditMachine(row.edit);
     UseSourceFolder(kMonitorComponent, row.missingSources);
     if (!row.dllInSystem) {
-      ASSERT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\vexaktmon.dll"));
+      ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\vexaktmon.dll"));
     }
     if (row.fault) winsim::InjectFault(row.fault, 1, ERROR_ACCESS_DENIED);
     CMonitorClass monitor;
@@ -246,7 +246,7 @@ TEST_F(MonitorTest, InstallStopsWhenAFileCanNotBeHad) {
     Printers(d) = json::array();
   });
   UseSourceFolder(kMonitorComponent, {L"vexaktmonui.dll"});
-  ASSERT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\vexaktmonui.dll"));
+  ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\vexaktmonui.dll"));
   CMonitorClass monitor;
   int result = -1;
   std::vector<LogEntry> log = LogOf([&] { result = monitor.Install(); });

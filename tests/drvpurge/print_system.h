@@ -144,6 +144,13 @@ inline std::vector<std::string> Names(const json& list) {
   return out;
 }
 
+// Takes a file off the machine behind the API's back, so that setting up a test leaves no line in
+// the run's changes. False when there was no such file.
+inline bool RemoveMachineFile(const std::wstring& windowsPath) {
+  std::error_code ec;
+  return std::filesystem::remove(winsim::HostPath(windowsPath), ec);
+}
+
 // The stop and start of the spooler as the run report lists them.
 inline const std::vector<std::string> kSpoolerRestart = {"StopService Spooler", "StartService Spooler"};
 

@@ -132,7 +132,7 @@ TEST_F(PrinterDriverTest, InstallAddsTheDriverFromTheDriverDirectory) {
     EditMachine(row.edit);
     UseSourceFolder(kPrinterDriverComponent);
     // The help file is missing from the driver directory and comes from the source folder.
-    ASSERT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktenu.hlp"));
+    ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktenu.hlp"));
     if (row.fault) winsim::InjectFault(row.fault, 1, ERROR_ACCESS_DENIED);
     CPrinterDriverClass driver;
     int result = -1;
@@ -166,7 +166,7 @@ TEST_F(PrinterDriverTest, InstallStopsWhenAFileCanNotBeHad) {
     Drivers(d) = json::array();
   });
   UseSourceFolder(kPrinterDriverComponent, {L"vexaktgui.dll"});
-  ASSERT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktgui.dll"));
+  ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktgui.dll"));
   CPrinterDriverClass driver;
   int result = -1;
   EXPECT_EQ(LogOf([&] { result = driver.Install(); }),

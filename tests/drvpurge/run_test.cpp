@@ -21,9 +21,33 @@ using drvtest::ParseLog;
 using drvtest::VersionTrace;
 using testsupport::TempDir;
 
-// A run that passes both gates reaches the removal run; this build has none and says so.
-const LogEntry kRunReached = Error("CUninstallClass::Run - the removal run is not part of this build; nothing was removed.");
-const int kRunResult = 5;
+// What the removal run logs at the default level on the built-in machine, where the whole package
+// is installed and nothing is queued.
+const std::vector<LogEntry> kTypicalRun = {
+    Info("Printer Driver Vexa Q52 Installed"),
+    Info("Printer \"Vexa Q52\" Installed"),
+    Info("Printer \"Vexa Q52\" Installed"),
+    Info("Printer \"Vexa Q52\" Removed"),
+    Info("Printer Driver Vexa Q52 Installed"),
+    Info("Printer Driver \"Vexa Q52\" removal OK."),
+    Info("Printer Monitor \"Vexa Q52 Language/Port Monitor\" is installed"),
+    Info("Port \"Q52USB001:\" removed."),
+    Info("Port \"Q52USB002:\" removed."),
+    Info("Monitor \"Vexa Q52 Language/Port Monitor\" removed"),
+    Info("API RemoveDependentFiles OK"),
+    Info("Language/Port Monitor RemoveDependentFiles OK"),
+    Info("Printer Driver RemoveDependentFiles OK"),
+    Info("Printer RemoveDependentFiles OK"),
+    Info("API RemoveDependentFiles OK"),
+    Info("C:\\Q52PLX removed..."),
+    Info("RegDeleteKey returns 0"),
+};
+// The spooler object could not open the spooler: the run can neither see nor start it.
+const std::vector<LogEntry> kSpoolerUnusable = {
+    Error("CSpoolerClass::QuerySpoolerStatus - QueryServiceStatusEx Failed. GetLastError(): 6"),
+    Error("Spooler not started. Attempting to start spooler"),
+    Error("CSpoolerClass::StartSpooler - QueryServiceStatusEx Failed. GetLastError(): 6"),
+};
 
 const char kLevel4Reg[] =
     "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -59,6 +83,7 @@ struct Scenario {
   int result;
   std::vector<LogEntry> log;  // the whole file, in order
   bool osGate, laterGate;     // whether each gate looked at the machine
+  bool removes = false;       // whether the run removes the package
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
@@ -77,6 +102,8 @@ TEST_P(DrvpurgeRun, ResultConsoleLogAndMachine) {
   const std::string machine = tmp / "machine", cwd = tmp / "cwd";
   std::filesystem::create_directories(cwd);
   testsupport::CreateMachineDir(machine);
+  // The spooler's stops and starts then take no real time.
+  ASSERT_NO_FATAL_FAILURE(Winsim({"clock", machine, "virtual"}));
   if (!s.os.version.empty()) {
     ASSERT_NO_FATAL_FAILURE(Winsim({"os", machine, s.os.version, "--platform", s.os.platform, "--csd", s.os.csd}));
   }
@@ -111,11 +138,19 @@ TEST_P(DrvpurgeRun, ResultConsoleLogAndMachine) {
   EXPECT_EQ(called("GetVersionExW"), s.osGate);
   EXPECT_EQ(called("RegOpenKeyW"), s.laterGate);
 
-  bool reachedRun = std::find(s.log.begin(), s.log.end(), kRunReached) != s.log.end();
-  if (!reachedRun) {
+  if (!s.removes) {
     EXPECT_EQ(winsim::DescribeMachine(machine), before) << "a refused run changes nothing";
+    EXPECT_EQ(lastRun.value("changes", nlohmann::json::array()), nlohmann::json::array());
+  } else {
+    // The package's last traces, the install directory and the uninstall key, are gone.
+    EXPECT_FALSE(testsupport::Exists(machine + "/drive_c/Q52PLX"));
+    EXPECT_EQ(lastRun["changes"].back(),
+              "SHDeleteKey HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 "
+              "Plexline Drivers");
   }
 }
+
+std::vector<LogEntry> Run(std::vector<LogEntry> before = {}) { return Concat(Concat(before, kTypicalRun), {Final(0)}); }
 
 const std::string kLaterReg = drvtest::kLaterReleaseReg;
 const Os kVista{"6.0.6000", "2", ""};
@@ -126,21 +161,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Command line
         Scenario{"HelpSwitch", {"/?"}, {}, {}, "", 1, false, 0, {Final(0)}, false, false},
         Scenario{"PlainWordsOnly", {"foo", "bar"}, {}, {}, "", 0, false, 0, {Final(0)}, false, false},
-        Scenario{"HelpThenRun", {"/?", "/s"}, {}, {}, "", 2, false, kRunResult, {kRunReached, Final(kRunResult)}, true, true},
+        Scenario{"HelpThenRun", {"/?", "/s"}, {}, {}, "", 2, false, 0, Run(), true, true, true},
         // Operating-system gate
-        Scenario{"WindowsXPNoArguments", {}, {}, {}, "", 1, false, kRunResult, {kRunReached, Final(kRunResult)}, true, true},
-        Scenario{"Windows2000", {"/"}, {"5.0.2195", "2", "Service Pack 4"}, {}, "", 1, false, kRunResult,
-                 {kRunReached, Final(kRunResult)}, true, true},
-        Scenario{"Server2003", {"/s"}, {"5.2.3790", "2", ""}, {}, "", 1, false, kRunResult,
-                 {kRunReached, Final(kRunResult)}, true, true},
+        Scenario{"WindowsXPNoArguments", {}, {}, {}, "", 1, false, 0, Run(), true, true, true},
+        Scenario{"Windows2000", {"/"}, {"5.0.2195", "2", "Service Pack 4"}, {}, "", 1, false, 0, Run(), true, true, true},
+        Scenario{"Server2003", {"/s"}, {"5.2.3790", "2", ""}, {}, "", 1, false, 0, Run(), true, true, true},
         Scenario{"Vista", {}, kVista, {}, "", 1, false, 0,
                  {Error("Operating System not supported!"), Final(0)}, true, false},
         Scenario{"NonNt", {}, {"4.10.1998", "1", " A "}, {}, "", 1, false, 0,
                  {Error("Operating System not supported!"), Final(0)}, true, false},
         Scenario{"GetVersionExFails", {}, {}, {}, "GetVersionExW#1=5", 1, false, 0,
                  {Error("GetVersionEx failed. GetLastError():5"), Final(0)}, true, false},
-        Scenario{"TraceLevelXP", {}, {}, {kLevel4Reg}, "", 1, false, kRunResult,
-                 Concat(kXpTrace, {kRunReached, Final(kRunResult)}), true, true},
+        // The later release stops the run right after the version lines.
+        Scenario{"TraceLevelXP", {}, {}, {kLevel4Reg, kLaterReg}, "", 1, true, 0, Concat(kXpTrace, {Final(0)}), true,
+                 true},
         Scenario{"TraceLevelVista", {}, kVista, {kLevel4Reg}, "", 1, false, 0,
                  Concat(kVistaTrace, {Error("Operating System not supported!"), Final(0)}), true, false},
         // Later-release gate
@@ -150,14 +184,17 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"OsGateComesFirst", {}, kVista, {kLaterReg}, "", 1, false, 0,
                  {Error("Operating System not supported!"), Final(0)}, true, false},
         // The spooler object opens the Service Control Manager before main: its failure is the
-        // log's first line, and what it did open is closed at exit.
-        Scenario{"ServiceManagerUnreachable", {}, {}, {}, "OpenSCManagerW#1=5", 1, false, kRunResult,
-                 {Error("CSpoolerClass::Initialize - OpenSCManager Failed. GetLastError():5"), kRunReached,
-                  Final(kRunResult)},
+        // log's first line, what it did open is closed at exit, and the run, unable to see the
+        // spooler, removes nothing.
+        Scenario{"ServiceManagerUnreachable", {}, {}, {}, "OpenSCManagerW#1=5", 1, false, 3012,
+                 Concat(Concat({Error("CSpoolerClass::Initialize - OpenSCManager Failed. GetLastError():5")},
+                               kSpoolerUnusable),
+                        {Final(3012)}),
                  true, true},
-        Scenario{"SpoolerServiceMissing", {}, {}, {}, "OpenServiceW#1=1060", 1, false, kRunResult,
-                 {Error("CSpoolerClass::Initialize - OpenService Failed. GetLastError():1060"), kRunReached,
-                  Final(kRunResult)},
+        Scenario{"SpoolerServiceMissing", {}, {}, {}, "OpenServiceW#1=1060", 1, false, 3012,
+                 Concat(Concat({Error("CSpoolerClass::Initialize - OpenService Failed. GetLastError():1060")},
+                               kSpoolerUnusable),
+                        {Final(3012)}),
                  true, true}),
     [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 

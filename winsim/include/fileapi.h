@@ -26,6 +26,15 @@ typedef struct _WIN32_FIND_DATAW {
 } WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
 typedef WIN32_FIND_DATAW WIN32_FIND_DATA, *LPWIN32_FIND_DATA;
 
+#ifndef WINSIM_SECURITY_ATTRIBUTES_DEFINED
+#define WINSIM_SECURITY_ATTRIBUTES_DEFINED
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+#endif
+
 WINSIM_BEGIN_C
 
 /* A search by exact path finds that file or directory; the last part of the path may also hold the
@@ -38,6 +47,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
 BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
+/* Security attributes are not modelled: the directory gets the default security. */
+BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+/* Only an empty directory goes; one marked in use in machine.json's "files" stays (32). */
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
 
 WINSIM_END_C
 
@@ -48,5 +61,7 @@ WINSIM_END_C
 #define GetFileAttributes GetFileAttributesW
 #define SetFileAttributes SetFileAttributesW
 #define GetSystemDirectory GetSystemDirectoryW
+#define CreateDirectory CreateDirectoryW
+#define RemoveDirectory RemoveDirectoryW
 
 #endif

@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "changes.h"
 #include "winsim/files.h"
 
 using winsim::ApiCall;
@@ -30,6 +31,27 @@ json* FindEntry(Machine& m, const fs::path& host) {
 }
 
 }  // namespace
+
+DWORD MissingError(const fs::path& host) {
+  std::error_code ec;
+  return fs::is_directory(host.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+bool WildMatch(const wchar_t* pattern, const wchar_t* name) {
+  for (; *pattern; ++pattern, ++name) {
+    if (*pattern == L'*') {
+      for (const wchar_t* rest = name;; ++rest) {
+        if (WildMatch(pattern + 1, rest)) return true;
+        if (!*rest) return false;
+      }
+    }
+    if (!*name) return false;
+    if (*pattern != L'?' &&
+        std::towupper(static_cast<wint_t>(*pattern)) != std::towupper(static_cast<wint_t>(*name)))
+      return false;
+  }
+  return *name == 0;
+}
 
 FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath) {
   FileFlags f;
@@ -55,6 +77,9 @@ void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& 
 
 }  // namespace winsim
 
+using winsim::MissingError;
+using winsim::WildMatch;
+
 namespace {
 
 const char kFindHandle[] = "FindFile";
@@ -69,13 +94,6 @@ BOOL Fail(DWORD error) {
 // the tools never use.
 bool TooLong(LPCWSTR path) { return std::wcslen(path) >= MAX_PATH; }
 
-// Where a path that names nothing fails: ERROR_FILE_NOT_FOUND when its directory exists,
-// ERROR_PATH_NOT_FOUND when not.
-DWORD MissingError(const fs::path& host) {
-  std::error_code ec;
-  return fs::is_directory(host.parent_path(), ec) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-
 // Checks PATH before a call looks at the file; false (with the error set) when the call is to fail.
 bool UsablePath(LPCWSTR path) {
   if (!path || !*path) return Fail(ERROR_PATH_NOT_FOUND);
@@ -86,22 +104,6 @@ bool UsablePath(LPCWSTR path) {
 FILETIME ToFileTime(const struct timespec& t) {
   uint64_t v = (static_cast<uint64_t>(t.tv_sec) + 11644473600ULL) * 10000000ULL + static_cast<uint64_t>(t.tv_nsec) / 100;
   return {static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
-}
-
-bool WildMatch(const wchar_t* pattern, const wchar_t* name) {
-  for (; *pattern; ++pattern, ++name) {
-    if (*pattern == L'*') {
-      for (const wchar_t* rest = name;; ++rest) {
-        if (WildMatch(pattern + 1, rest)) return true;
-        if (!*rest) return false;
-      }
-    }
-    if (!*name) return false;
-    if (*pattern != L'?' &&
-        std::towupper(static_cast<wint_t>(*pattern)) != std::towupper(static_cast<wint_t>(*name)))
-      return false;
-  }
-  return *name == 0;
 }
 
 struct Found {
@@ -266,6 +268,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
   if (flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
   if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
   winsim::SetFileFlags(m, fileName, FileFlags());
+  winsim::RecordChange(m, "DeleteFile " + winsim::WideToUtf8(fileName));
   return TRUE;
 }
 
@@ -292,6 +295,41 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
   FileFlags copied;
   copied.readOnly = winsim::FileFlagsOf(m, existing).readOnly;
   winsim::SetFileFlags(m, newName, copied);
+  return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+  ApiCall call("CreateDirectoryW");
+  if (call.fault()) return Fail(call.fault());
+  if (!UsablePath(pathName)) return FALSE;
+  Machine& m = call.machine();
+  fs::path host = winsim::ToHostPath(m, pathName);
+  std::error_code ec;
+  // A file of that name counts as well: the name is taken.
+  if (fs::exists(host, ec)) return Fail(ERROR_ALREADY_EXISTS);
+  if (!fs::is_directory(host.parent_path(), ec)) return Fail(ERROR_PATH_NOT_FOUND);
+  if (!fs::create_directory(host, ec)) return Fail(ERROR_ACCESS_DENIED);
+  winsim::RecordChange(m, "CreateDirectory " + winsim::WideToUtf8(pathName));
+  return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
+  ApiCall call("RemoveDirectoryW");
+  if (call.fault()) return Fail(call.fault());
+  if (!UsablePath(pathName)) return FALSE;
+  Machine& m = call.machine();
+  fs::path host = winsim::ToHostPath(m, pathName);
+  std::error_code ec;
+  if (!fs::exists(host, ec)) return Fail(MissingError(host));
+  if (!fs::is_directory(host, ec)) return Fail(ERROR_DIRECTORY);
+  // Open elsewhere (a program's current directory, an Explorer window): the open comes first.
+  FileFlags flags = winsim::FileFlagsOf(m, pathName);
+  if (flags.inUse) return Fail(ERROR_SHARING_VIOLATION);
+  if (flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
+  if (!fs::is_empty(host, ec)) return Fail(ERROR_DIR_NOT_EMPTY);
+  if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
+  winsim::SetFileFlags(m, pathName, FileFlags());
+  winsim::RecordChange(m, "RemoveDirectory " + winsim::WideToUtf8(pathName));
   return TRUE;
 }
 

@@ -1,5 +1,5 @@
 // What machine.json says about single files: read-only, or in use by another program. Shared by
-// the file calls (and the directory calls to come) so that they agree on a file's state.
+// the file, directory and shell calls so that they agree on a file's state.
 #pragma once
 
 #include <string>
@@ -20,5 +20,11 @@ struct FileFlags {
 FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath);
 // Replaces that entry; an entry with neither flag is removed.
 void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& flags);
+
+// Where a path that names nothing fails: ERROR_FILE_NOT_FOUND when its directory exists,
+// ERROR_PATH_NOT_FOUND when not.
+DWORD MissingError(const fs::path& host);
+// A name against a pattern of '*' and '?', without regard to case.
+bool WildMatch(const wchar_t* pattern, const wchar_t* name);
 
 }  // namespace winsim

@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include <shlwapi.h>
+
+#include "changes.h"
 #include "machine.h"
 
 using winsim::ApiCall;
@@ -198,6 +201,25 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (!key) return ERROR_FILE_NOT_FOUND;
   if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;  // only a key without sub-keys goes
   winsim::Registry::Delete(base, lpSubKey);
+  return ERROR_SUCCESS;
+}
+
+// shlwapi's tree deletion lives with the registry calls, whose keys and handles it shares.
+LSTATUS WINAPI SHDeleteKeyW(HKEY hKey, LPCWSTR pszSubKey) {
+  ApiCall call("SHDeleteKeyW");
+  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (!pszSubKey || !*pszSubKey) return ERROR_INVALID_PARAMETER;
+  if (BadSubKey(pszSubKey)) return ERROR_BAD_PATHNAME;
+  Machine& m = call.machine();
+  LSTATUS err = ERROR_SUCCESS;
+  auto base = Resolve(m, hKey, nullptr, &err);
+  if (!base) return err;
+  if (!winsim::Registry::Find(base, pszSubKey)) return ERROR_FILE_NOT_FOUND;
+  winsim::Registry::Delete(base, pszSubKey);
+  // A root is named in the report; below an open key only the sub-key path is known.
+  bool root = m.registry.RootForHandle(reinterpret_cast<uintptr_t>(hKey)) != nullptr;
+  winsim::RecordChange(m, "SHDeleteKey " + (root ? winsim::WideToUtf8(base->name) + "\\" : std::string()) +
+                              winsim::WideToUtf8(pszSubKey));
   return ERROR_SUCCESS;
 }
 
