@@ -48,6 +48,15 @@ int CUninstallClass::Run() {
   if (!spooler.QuerySpoolerStatus()) {
     LogQuick(LOG_ERROR, "Spooler not started. Attempting to start spooler");
     if (!spooler.StartSpooler()) return kPrinterNotFound;
+    // The driver component asked the spooler for its directory when it was made, while the
+    // spooler was down: bound now, its files go with the others instead of stopping the file step.
+    if (!m_pPrinterDriver->initialized()) {
+      CPrinterDriverClass* rebound = new (std::nothrow) CPrinterDriverClass();
+      if (rebound) {
+        delete m_pPrinterDriver;
+        m_pPrinterDriver = rebound;
+      }
+    }
   }
 
   // Without the driver this is not the package's machine (or it is gone already): touch nothing.
@@ -67,8 +76,15 @@ int CUninstallClass::Run() {
 bool CUninstallClass::RemoveFiles() {
   if (!IsCreated()) return false;
   CGenericClass* const components[] = {m_pApi, m_pMonitor, m_pPrinterDriver, m_pPrinter, m_pQ52PLX};
-  for (CGenericClass* component : components)
-    if (!component->RemoveDependentFiles(component->targetDirectory())) return false;
+  // A component that failed to bind may not have its kind yet: name it by its place in the set.
+  const ComponentKind kinds[] = {kApiComponent, kMonitorComponent, kPrinterDriverComponent, kPrinterComponent,
+                                 kApiComponent};
+  for (size_t i = 0; i < sizeof(components) / sizeof(components[0]); ++i) {
+    // An unbound list refuses without a word; say which one stopped the file step.
+    if (!components[i]->initialized())
+      WLog(LOG_ERROR, L"CUninstallClass::RemoveFiles - %s Not Initialized!", g_ComponentFiles[kinds[i]].displayName);
+    if (!components[i]->RemoveDependentFiles(components[i]->targetDirectory())) return false;
+  }
   m_pQ52PLX->RemoveInstallDirectory();
   DeleteUninstallKey();
   return true;
