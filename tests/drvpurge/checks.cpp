@@ -6,10 +6,13 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <regex>
 
 #include "entry.h"
 #include "testsupport.h"
+#include "winsim/control.h"
 
 namespace drvtest {
 
@@ -18,6 +21,11 @@ void PrintTo(const LogEntry& e, std::ostream* os) { *os << "[" << e.level << "] 
 LogEntry Error(const std::string& text) { return {"Error", text}; }
 LogEntry Info(const std::string& text) { return {"Info ", text}; }
 LogEntry Trace(const std::string& text) { return {"Trace", text}; }
+
+LogEntry Final(int result) {
+  std::string text = "drvpurge Run Complete - Error Code: " + std::to_string(result);
+  return result == 0 ? Info(text) : Error(text);
+}
 
 const char kLaterReleaseMessage[] =
     "\nA version of PLX that is later than PLX 2.5.0 is installed.\nThis Uninstaller will not execute. \n"
@@ -43,6 +51,91 @@ std::string CapturedBanner() {
   FdCapture out(1);
   PrintBanner();
   return out.Stop();
+}
+
+std::string ExpectedConsole(int banners, bool later, int result) {
+  std::string out;
+  const std::string banner = CapturedBanner();
+  for (int i = 0; i < banners; ++i) out += banner;
+  if (later) out += std::string(kLaterReleaseMessage) + "\n";
+  return out + "drvpurge Run Complete. Error Code: " + std::to_string(result) + "\n";
+}
+
+std::string LoggerLevelReg(int level) {
+  return "Windows Registry Editor Version 5.00\r\n\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexa\\drvpurge\\Logger]\r\n"
+         "\"Level\"=dword:0000000" + std::to_string(level) + "\r\n";
+}
+
+PurgeRun RunDrvpurge(const std::string& machine, const std::vector<std::string>& args, const std::string& cwd,
+                     const std::string& faults) {
+  testsupport::ProcessResult r =
+      testsupport::Run("drvpurge", args, cwd, {{"WINSIM_MACHINE", machine}, {"WINSIM_FAULTS", faults}});
+  PurgeRun run;
+  run.status = r.status;
+  run.out = r.out;
+  run.err = r.err;
+  const std::string logFile = cwd + "/drvpurge.log";
+  run.logFile = testsupport::Exists(logFile);
+  if (run.logFile) run.log = ParseLog(testsupport::ReadFile(logFile));
+  if (testsupport::Exists(machine + "/last-run.json"))
+    run.lastRun = nlohmann::json::parse(testsupport::ReadFile(machine + "/last-run.json"));
+  return run;
+}
+
+void UseVirtualClock(const std::string& machine) {
+  winsim::UseMachine(machine);
+  winsim::SetVirtualClock(1796573829042LL);  // 2026-12-06T16:17:09.042Z
+  winsim::ReleaseMachine();
+}
+
+std::set<std::string> MachineItems(const std::string& machine) {
+  namespace fs = std::filesystem;
+  std::set<std::string> items;
+  nlohmann::json doc = nlohmann::json::parse(testsupport::ReadFile(machine + "/machine.json"));
+  const nlohmann::json& spooler = doc["spooler"];
+  for (const char* list : {"printers", "drivers", "monitors", "ports"}) {
+    std::string kind(list);
+    kind.pop_back();
+    if (spooler.contains(list))
+      for (const auto& e : spooler[list]) items.insert(kind + ":" + e.value("name", std::string()));
+  }
+  const fs::path c = fs::path(machine) / "drive_c";
+  for (auto it = fs::recursive_directory_iterator(c); it != fs::recursive_directory_iterator(); ++it) {
+    std::string rel = fs::relative(it->path(), c).string();
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    items.insert("file:C:\\" + rel + (it->is_directory() ? "\\" : ""));
+  }
+  std::string key;
+  for (const std::string& line : testsupport::Lines(testsupport::ReadFile(machine + "/system.reg"))) {
+    if (line.empty() || line.rfind("Windows Registry Editor", 0) == 0) continue;
+    if (line[0] == '[') {
+      key = line;
+      items.insert("reg:" + key);
+    } else {
+      items.insert("reg:" + key + " " + line);
+    }
+  }
+  return items;
+}
+
+std::set<std::string> Matching(const std::set<std::string>& all, const std::vector<std::string>& patterns) {
+  std::set<std::string> out;
+  for (const std::string& item : all)
+    for (const std::string& p : patterns) {
+      bool prefix = !p.empty() && p.back() == '*';
+      if (prefix ? item.compare(0, p.size() - 1, p, 0, p.size() - 1) == 0 : item == p) {
+        out.insert(item);
+        break;
+      }
+    }
+  return out;
+}
+
+std::set<std::string> Minus(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::set<std::string> out;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(out, out.end()));
+  return out;
 }
 
 std::vector<LogEntry> ParseLog(const std::string& raw) {

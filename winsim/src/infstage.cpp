@@ -124,6 +124,29 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
       std::string cat = item.value("cat", std::string());
       StageInf(dir, (base / item.at("inf").get<std::string>()).string(), cat.empty() ? cat : (base / cat).string());
     }
+    // The edits go through machine.json's text so that a patch naming an entry the image no
+    // longer has (a "test" operation that fails) stops here rather than making another machine.
+    if (ex.contains("patch")) {
+      fs::path jsonPath = fs::path(dir) / "machine.json";
+      json doc = json::parse(ReadHost(jsonPath)).patch(ex.at("patch"));
+      std::ofstream out(jsonPath, std::ios::binary | std::ios::trunc);
+      out << doc.dump(2) << "\n";
+      if (!out.flush()) throw std::runtime_error(jsonPath.string() + ": cannot be written");
+    }
+    for (auto& reg : ex.value("reg", json::array())) ImportRegFile(dir, (base / reg.get<std::string>()).string());
+    if (ex.contains("remove")) {
+      Machine m;
+      m.Load(dir);
+      for (auto& path : ex.at("remove")) {
+        std::string windowsPath = path.get<std::string>();
+        fs::path host = ToHostPath(m, Utf8ToWide(windowsPath));
+        std::error_code ec;
+        if (host.empty() || !fs::exists(host, ec)) throw std::runtime_error("no " + windowsPath + " to remove");
+        fs::remove_all(host, ec);
+        if (ec) throw std::runtime_error(windowsPath + ": " + ec.message());
+      }
+      m.Save();
+    }
   } catch (const json::exception& e) {
     throw std::runtime_error((base / "example.json").string() + ": " + e.what());
   }

@@ -633,6 +633,19 @@ std::string DescribeMachine(const std::string& dir) {
 
   out << "\nFiles (drive_c):\n";
   fs::path c = d / "drive_c";
+  // The read-only and in-use marks by host path, so that any spelling of a key finds its file.
+  std::map<fs::path, std::string> marks;
+  if (doc.contains("files") && doc["files"].is_object()) {
+    Machine paths;
+    paths.dir = d;
+    for (auto& [key, value] : doc["files"].items()) {
+      if (!value.is_object()) continue;
+      std::string mark;
+      if (value.value("readOnly", false)) mark += ", read-only";
+      if (value.value("inUse", false)) mark += ", in use";
+      if (!mark.empty()) marks[ToHostPath(paths, Utf8ToWide(key))] = mark;
+    }
+  }
   std::vector<std::string> files;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(c, ec); !ec && it != fs::recursive_directory_iterator();
@@ -640,7 +653,9 @@ std::string DescribeMachine(const std::string& dir) {
     std::string rel = fs::relative(it->path(), c).string();
     std::replace(rel.begin(), rel.end(), '/', '\\');
     if (it->is_directory()) files.push_back("C:\\" + rel + "\\");
-    else files.push_back("C:\\" + rel + "  (" + std::to_string(it->file_size()) + " bytes)");
+    else
+      files.push_back("C:\\" + rel + "  (" + std::to_string(it->file_size()) + " bytes" +
+                      (marks.count(it->path()) ? marks[it->path()] : std::string()) + ")");
   }
   std::sort(files.begin(), files.end());
   for (auto& f : files) out << "  " << f << "\n";

@@ -1,0 +1,227 @@
+// Every platform call of the typical uninstall made to fail, one run each: whatever fails, the
+// program ends cleanly with one of its result codes, says the same on the console and in the log,
+// leaves no handle open, and removes nothing when it reports that it removed nothing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "checks.h"
+#include "testsupport.h"
+#include "winsim/inf.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using drvtest::LogEntry;
+
+// A plausible error for each function the run calls; errno values for the runtime's calls.
+uint32_t PlausibleError(const std::string& function) {
+  static const std::map<std::string, uint32_t> kErrors = {
+      // deletions and directories: access denied
+      {"DeleteFileW", 5}, {"RemoveDirectoryW", 5}, {"CreateDirectoryW", 5}, {"SHFileOperationW", 5},
+      {"SHDeleteKeyW", 5}, {"DeletePrinter", 5}, {"DeletePrinterDriverW", 5}, {"DeletePortW", 5},
+      {"DeleteMonitorW", 5},
+      // the spooler's RPC server gone
+      {"EnumPrintersW", 1722}, {"EnumPrinterDriversW", 1722}, {"EnumMonitorsW", 1722}, {"EnumPortsW", 1722},
+      {"OpenPrinterW", 1722}, {"GetPrinterW", 1722}, {"GetPrinterDriverDirectoryW", 1722},
+      // handles
+      {"ClosePrinter", 6}, {"CloseServiceHandle", 6}, {"FindClose", 6}, {"HeapFree", 6},
+      // allocations
+      {"HeapAlloc", 8}, {"GetProcessHeap", 8},
+      // the Service Control Manager
+      {"OpenSCManagerW", 5}, {"OpenServiceW", 1060}, {"QueryServiceStatusEx", 5}, {"EnumDependentServicesW", 5},
+      {"ControlService", 1061}, {"StartServiceW", 1053},
+      // files, registry, system
+      {"FindFirstFileW", 5}, {"GetSystemDirectoryW", 122}, {"GetVersionExW", 87}, {"RegOpenKeyW", 5},
+      {"RegOpenKeyExA", 5},
+      // the runtime's file calls (errno): the logger's file
+      {"_sopen", 13}, {"_write", 28}, {"_filelength", 9}, {"_close", 9}, {"_setmode", 22}};
+  auto it = kErrors.find(function);
+  return it == kErrors.end() ? 31 : it->second;  // ERROR_GEN_FAILURE for a call not in the table
+}
+
+// The logger's own file and console calls: a fault there may cost one of the log's two sinks
+// a line, so the final line is then required in the other sink.
+bool IsLoggerIo(const std::string& function) {
+  static const std::set<std::string> kLoggerIo = {"_sopen", "_write", "_filelength", "_close", "_setmode",
+                                                  "RegOpenKeyExA"};
+  return kLoggerIo.count(function) != 0;
+}
+
+// Closing calls: when one is made to fail, the handle it was given stays in winsim's count,
+// though the program did let it go.
+bool IsClose(const std::string& function) {
+  static const std::set<std::string> kClose = {"ClosePrinter", "CloseServiceHandle", "FindClose", "_close"};
+  return kClose.count(function) != 0;
+}
+
+struct Job {
+  size_t k;
+  std::string function, fault, dir;
+};
+
+// Starts drvpurge on DIR/machine in DIR/cwd with standard output and error in DIR/out, DIR/err.
+// The environment is built before the fork, so that the child only redirects and executes.
+pid_t Start(const Job& job) {
+  const std::string exe = testsupport::BinPath("drvpurge");
+  const std::string out = job.dir + "/out", err = job.dir + "/err", cwd = job.dir + "/cwd";
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("WINSIM_", 0) != 0) env.push_back(*e);
+  env.push_back("WINSIM_MACHINE=" + job.dir + "/machine");
+  env.push_back("WINSIM_FAULTS=" + job.fault);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    execve(exe.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+void CopyMachine(const std::string& from, const std::string& dir) {
+  fs::create_directories(dir + "/cwd");
+  fs::copy(from, dir + "/machine", fs::copy_options::recursive);
+}
+
+std::string LastLine(const std::string& text) {
+  std::vector<std::string> lines = testsupport::Lines(text);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+// Checks one finished run; returns its result code, or a value outside the four when it has none.
+int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
+  SCOPED_TRACE("call " + std::to_string(job.k) + ": WINSIM_FAULTS=" + job.fault);
+  const std::string out = testsupport::ReadFile(job.dir + "/out");
+  const std::string err = testsupport::ReadFile(job.dir + "/err");
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << err;
+  if (!WIFEXITED(status)) return -1;
+
+  // The result as the console reports it, and the exit status that must go with it.
+  const std::string report = LastLine(out), prefix = "drvpurge Run Complete. Error Code: ";
+  EXPECT_EQ(report.rfind(prefix, 0), 0u) << out << err;
+  if (report.rfind(prefix, 0) != 0) return -1;
+  const int result = std::stoi(report.substr(prefix.size()));
+  EXPECT_TRUE(result == 0 || result == 3012 || result == -30 || result == 5) << result;
+  EXPECT_EQ(WEXITSTATUS(status), result & 0xFF) << err;
+
+  // Standard error holds log lines only (no sanitizer or winsim report): ParseLog fails the test
+  // on any other line. Two exceptions that the fault itself explains: a console left in text mode
+  // doubles the carriage return of each line, and a failed close leaves its handle counted.
+  std::string errLines = err;
+  if (job.function == "_setmode")
+    for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
+  const std::string leftOpen = "winsim: 1 handle(s) left open at exit:";
+  if (IsClose(job.function) && errLines.find(leftOpen) != std::string::npos) {
+    size_t at = errLines.find(leftOpen);
+    errLines.erase(at, errLines.find('\n', at) + 1 - at);
+  }
+  std::vector<LogEntry> errLog = drvtest::ParseLog(errLines);
+  std::vector<LogEntry> fileLog;
+  if (testsupport::Exists(job.dir + "/cwd/drvpurge.log"))
+    fileLog = drvtest::ParseLog(testsupport::ReadFile(job.dir + "/cwd/drvpurge.log"));
+  const LogEntry final = drvtest::Final(result);
+  const bool errEnds = !errLog.empty() && errLog.back() == final;
+  const bool fileEnds = !fileLog.empty() && fileLog.back() == final;
+  if (IsLoggerIo(job.function)) {
+    EXPECT_TRUE(errEnds || fileEnds) << "no sink ends with the final line";
+  } else {
+    EXPECT_TRUE(errEnds) << err;
+    EXPECT_TRUE(fileEnds) << "log file";
+  }
+
+  const std::string reportFile = job.dir + "/machine/last-run.json";
+  EXPECT_TRUE(testsupport::Exists(reportFile));
+  if (testsupport::Exists(reportFile)) {
+    nlohmann::json lastRun = nlohmann::json::parse(testsupport::ReadFile(reportFile));
+    int open = 0;
+    for (auto& [kind, n] : lastRun["handlesOpenAtExit"].items()) open += n.get<int>();
+    EXPECT_EQ(open, IsClose(job.function) ? 1 : 0) << lastRun["handlesOpenAtExit"].dump();
+  }
+  if (result == 3012 || result == -30) {
+    EXPECT_EQ(drvtest::MachineItems(job.dir + "/machine"), before) << "a run that removed nothing changed the machine";
+  }
+  return result;
+}
+
+TEST(FaultSweep, EveryCallOfTheTypicalRoad) {
+  testsupport::TempDir tmp;
+  const std::string base = tmp / "base";
+  winsim::CreateMachineFromExample(base, std::string(Q52_SOURCE_DIR) + "/examples/machines/full-package");
+  drvtest::UseVirtualClock(base);
+  const std::set<std::string> before = drvtest::MachineItems(base);
+
+  // The typical road, once, for its calls.
+  CopyMachine(base, tmp / "road");
+  drvtest::PurgeRun road = drvtest::RunDrvpurge(tmp / "road/machine", {}, tmp / "road/cwd");
+  ASSERT_EQ(road.status, 0) << road.err;
+  ASSERT_EQ(road.log.back(), drvtest::Final(0));
+  const std::vector<std::string> calls = road.lastRun["calls"].get<std::vector<std::string>>();
+  ASSERT_GT(calls.size(), 100u);
+
+  std::vector<Job> jobs;
+  std::map<std::string, unsigned> seen;
+  for (size_t k = 1; k <= calls.size(); ++k) {
+    const std::string& f = calls[k - 1];
+    unsigned nth = ++seen[f];
+    jobs.push_back({k, f, f + "#" + std::to_string(nth) + "=" + std::to_string(PlausibleError(f)),
+                    tmp / ("k" + std::to_string(k))});
+  }
+
+  // Two at a time: the machine's cores are shared.
+  const size_t kParallel = 2;
+  std::map<pid_t, size_t> running;
+  std::map<int, unsigned> outcomes;
+  std::map<std::string, std::map<int, unsigned>> byFunction;
+  size_t next = 0;
+  while (next < jobs.size() || !running.empty()) {
+    while (next < jobs.size() && running.size() < kParallel) {
+      CopyMachine(base, jobs[next].dir);
+      pid_t pid = Start(jobs[next]);
+      ASSERT_GT(pid, 0);
+      running[pid] = next++;
+    }
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, 0);
+    ASSERT_GT(pid, 0);
+    const Job& job = jobs[running[pid]];
+    running.erase(pid);
+    int result = CheckRun(job, status, before);
+    ++outcomes[result];
+    ++byFunction[job.function][result];
+    std::error_code ec;
+    fs::remove_all(job.dir, ec);
+  }
+
+  std::ostringstream summary;
+  summary << "fault sweep: " << jobs.size() << " calls swept; outcomes:";
+  for (auto& [result, n] : outcomes) summary << " " << result << " x" << n;
+  summary << "\nby function (calls: result x runs):\n";
+  for (auto& [function, results] : byFunction) {
+    summary << "  " << function << " (error " << PlausibleError(function) << "):";
+    for (auto& [result, n] : results) summary << " " << result << " x" << n;
+    summary << "\n";
+  }
+  std::cout << summary.str();
+  RecordProperty("calls_swept", static_cast<int>(jobs.size()));
+}
+
+}  // namespace

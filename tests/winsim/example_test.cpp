@@ -1,0 +1,67 @@
+// Example machines: an example.json step that does not find what it names stops the example, so
+// that an image which changes under an example can't silently give another machine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+#include "testsupport.h"
+#include "winsim/inf.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+struct StepCase {
+  const char* name;
+  const char* exampleJson;
+  const char* regFile;  // written next to example.json as edit.reg when not null
+  bool succeeds;
+};
+
+TEST(ExampleMachines, EachStepFindsWhatItNames) {
+  const StepCase cases[] = {
+      {"patch test on the entry meant",
+       R"({"patch": [{"op": "test", "path": "/spooler/printers/0/name", "value": "Vexa Q52"},
+                     {"op": "replace", "path": "/spooler/printers/0/jobs", "value": 2}]})",
+       nullptr, true},
+      {"patch test on another entry",
+       R"({"patch": [{"op": "test", "path": "/spooler/printers/0/name", "value": "Other"},
+                     {"op": "replace", "path": "/spooler/printers/0/jobs", "value": 2}]})",
+       nullptr, false},
+      {"patch of a missing entry", R"({"patch": [{"op": "remove", "path": "/spooler/printers/5"}]})", nullptr, false},
+      {"removal of a directory, any spelling", R"({"remove": ["c:/q52plx"]})", nullptr, true},
+      {"removal of a missing file", R"({"remove": ["C:\\Q52PLX\\none.txt"]})", nullptr, false},
+      {"key deletion", R"({"reg": ["edit.reg"]})",
+       "Windows Registry Editor Version 5.00\r\n\r\n"
+       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers]\r\n",
+       true},
+      {"malformed .reg", R"({"reg": ["edit.reg"]})", "REGEDIT5\r\n", false},
+  };
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    WriteFile(tmp / "example/example.json", c.exampleJson);
+    if (c.regFile) WriteFile(tmp / "example/edit.reg", c.regFile);
+    const std::string dir = tmp / "m";
+    if (!c.succeeds) {
+      EXPECT_THROW(winsim::CreateMachineFromExample(dir, tmp / "example"), std::runtime_error);
+      continue;
+    }
+    ASSERT_NO_THROW(winsim::CreateMachineFromExample(dir, tmp / "example"));
+    nlohmann::json doc = nlohmann::json::parse(ReadFile(dir + "/machine.json"));
+    const std::string reg = ReadFile(dir + "/system.reg");
+    const bool keyThere = reg.find("Uninstall\\Vexa Q52 Plexline Drivers]") != std::string::npos;
+    EXPECT_EQ(doc["spooler"]["printers"][0]["jobs"], std::string(c.name).rfind("patch", 0) == 0 ? 2 : 0);
+    EXPECT_EQ(std::filesystem::exists(dir + "/drive_c/Q52PLX"), std::string(c.name).rfind("removal", 0) != 0);
+    EXPECT_EQ(keyThere, c.regFile == nullptr);
+    // Everything else is the image's: the monitor's DLL, for one.
+    EXPECT_TRUE(std::filesystem::exists(dir + "/drive_c/WINDOWS/system32/vexaktmon.dll"));
+  }
+}
+
+}  // namespace
