@@ -68,9 +68,24 @@ int CUninstallClass::Run() {
   if (m_pPrinterDriver->Remove() != 0) return kRemovalFailed;
   if (m_pMonitor->Remove() != 0) return kRemovalFailed;
 
+  // The removals report 0 once they have tried, also when the spooler refused a deletion. Files
+  // taken from under a driver or monitor that is still registered leave a broken printer system
+  // behind a result that says success: keep the package then, and say the run failed.
+  if (PrintObjectsRemain()) {
+    LogQuick(LOG_ERROR, "CUninstallClass::Run - Printer Driver or Monitor still installed. Package files kept.");
+    return kRemovalFailed;
+  }
+
   // Its failures are in the log; the objects that mattered are gone by now.
   RemoveFiles();
   return 0;
+}
+
+bool CUninstallClass::PrintObjectsRemain() {
+  // The listings can only tell that an object is gone while the spooler answers them.
+  CSpoolerClass& spooler = Spooler();
+  if (!spooler.QuerySpoolerStatus() && !spooler.StartSpooler()) return true;
+  return m_pPrinterDriver->IsInstalled() || m_pMonitor->IsInstalled();
 }
 
 bool CUninstallClass::RemoveFiles() {

@@ -67,7 +67,9 @@ const std::vector<LogEntry> kPrinterRemoved = {kPrinterFound, kPrinterFound, Inf
 const std::vector<LogEntry> kDriverRemoved = {kDriverFound, Info("Printer Driver \"Vexa Q52\" removal OK.")};
 const std::vector<LogEntry> kMonitorRemoved = {
     Info("Printer Monitor \"Vexa Q52 Language/Port Monitor\" is installed"), Info("Port \"Q52USB001:\" removed."),
-    Info("Port \"Q52USB002:\" removed."), Info("Monitor \"Vexa Q52 Language/Port Monitor\" removed")};
+    Info("Port \"Q52USB002:\" removed."), Info("Monitor \"Vexa Q52 Language/Port Monitor\" removed"),
+    // the run makes sure both are gone before it touches their files
+    Info("No Printer Driver Installed"), Info("Monitor \"Vexa Q52 Language/Port Monitor\" not installed")};
 const std::vector<LogEntry> kListsRemoved = {
     Info("API RemoveDependentFiles OK"), Info("Language/Port Monitor RemoveDependentFiles OK"),
     Info("Printer Driver RemoveDependentFiles OK"), Info("Printer RemoveDependentFiles OK"),

@@ -175,6 +175,11 @@ TEST_F(UninstallTest, ResultCodes) {
        {"spooler", "driver", "spooler", "ports", "spooler", "monitor", "spooler", "files", "directory", "key"}, false, 0},
       // The printer and the driver went before the monitor was found missing.
       {"monitor absent", DropMonitor, 5, {"printer", "spooler", "driver"}, true, 0},
+      // The spooler refuses to delete the printer: the driver and the monitor it holds stay too, and
+      // so does every file of the package, instead of a run that says 0 over a broken printer.
+      {"printer deletion refused",
+       [](json& d) { d["faults"] = json::array({{{"function", "DeletePrinter"}, {"call", 1}, {"error", 5}}}); }, 5,
+       {"spooler"}, true, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
