@@ -1,0 +1,216 @@
+// The installer's costs: the start-up pass (the scan of the staged INFs, the pass over every
+// registered device), the time from a device's arrival to the end of its install, and the CPU a
+// waiting installer uses. Run from a scratch directory: the logger writes bulksetup_bench.log.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "arrivals.h"
+#include "devices.h"
+#include "inffile.h"
+#include "main.h"
+#include "monitor.h"
+#include "winsim/control.h"
+#include "winsim/devices.h"
+#include "winsim/threads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+const char kPrinter[] = "USB\\VID_F0F0&PID_0052\\Q52000123";
+
+std::string Read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+void Write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+// A scratch machine from the default image, removed with the object.
+class Scratch {
+ public:
+  Scratch() {
+    char tmpl[] = "/tmp/bulkbench-XXXXXX";
+    root_ = mkdtemp(tmpl);
+    dir_ = (root_ / "machine").string();
+    winsim::CreateMachine(dir_);
+    machine_ = json::parse(Read(dir_ + "/machine.json"));
+    machine_["clock"] = {{"virtual", false}};
+    machine_["timeline"] = json::array();
+  }
+  ~Scratch() {
+    winsim::ReleaseMachine();
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  json& machine() { return machine_; }
+  const std::string& dir() const { return dir_; }
+  // Writes machine.json and makes the machine this process's.
+  void Use() {
+    Write(dir_ + "/machine.json", machine_.dump());
+    winsim::UseMachine(dir_);
+  }
+  // The printer's devnode, taken out of the device list (or the timeline that registers it).
+  json TakePrinter() {
+    json printer, devices = json::array();
+    for (const json& d : machine_["devices"]) {
+      if (d.value("instanceId", "") == kPrinter)
+        printer = d;
+      else
+        devices.push_back(d);
+    }
+    machine_["devices"] = devices;
+    return printer;
+  }
+
+ private:
+  fs::path root_;
+  std::string dir_;
+  json machine_;
+};
+
+// N staged INFs: the supported one (oem3.inf, from the image) and N - 1 copies of it recorded
+// under another original name, so that each is opened and read in full and then turned down.
+void BM_FindSupportedInf(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Scratch s;
+  s.TakePrinter();
+  const fs::path infDir = fs::path(s.dir()) / "drive_c/WINDOWS/inf";
+  const std::string supported = Read(infDir / "oem3.inf");
+  for (int i = 0, k = 0; i < n - 1; ++k) {
+    if (k == 3) continue;
+    const std::string name = "oem" + std::to_string(k) + ".inf";
+    Write(infDir / name, supported);
+    s.machine()["infs"].push_back({{"name", name}, {"originalName", "vexaq52old.inf"}, {"originalCatalog", "x.cat"}});
+    ++i;
+  }
+  s.Use();
+  for (auto _ : state) {
+    SupportedInf.reset();
+    if (FindSupportedInf() != 1) state.SkipWithError("the supported INF was not found");
+  }
+  SupportedInf.reset();
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["per_inf_us"] = benchmark::Counter(state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// N registered devices: the image's own, storage devices the INF does not declare, and the
+// printer carrying the supported driver already, so that the pass reads every device, matches
+// one and installs nothing.
+void BM_FindInstalledDevices(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  Scratch s;
+  json printer = s.TakePrinter();
+  json stick = {{"parent", "USB\\ROOT_HUB\\4&2F1C0A3B&0"}, {"present", false}, {"class", "USB"},
+                {"hardwareIds", {"USB\\VID_0781&PID_5530&REV_0100", "USB\\VID_0781&PID_5530"}},
+                {"compatibleIds", {"USB\\Class_08"}},
+                {"properties", {{"DeviceDesc", "USB Mass Storage Device"}, {"Service", "USBSTOR"}}},
+                {"driver", {{"inf", "usbstor.inf"}, {"section", "USBSTOR_BULK"}, {"provider", "Microsoft"},
+                            {"manufacturer", "Compatible USB storage device"}, {"date", "2001-07-01"},
+                            {"version", "5.1.2600.0"}, {"rank", 0}}}};
+  json& devices = s.machine()["devices"];
+  while (static_cast<int>(devices.size()) < n - 1) {
+    stick["instanceId"] = "USB\\VID_0781&PID_5530\\SN" + std::to_string(devices.size());
+    devices.push_back(stick);
+  }
+  printer["driver"]["inf"] = "oem3.inf";
+  devices.push_back(printer);
+  s.Use();
+  if (FindSupportedInf() != 1) state.SkipWithError("the supported INF was not found");
+  for (auto _ : state)
+    if (FindInstalledDevices() != 1) state.SkipWithError("the installed printer was not found");
+  SupportedInf.reset();
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["per_device_us"] = benchmark::Counter(state.iterations() * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// From the printer's arrival (the broadcast to the notification window) to the end of its
+// install (EndEvent set after newdev.dll returned), nothing pending, on the real clock.
+void BM_ArrivalToInstall(benchmark::State& state) {
+  for (auto _ : state) {
+    Scratch s;
+    json printer = s.TakePrinter();
+    printer["present"] = false;
+    s.Use();
+    EndEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!StartMonitoring()) state.SkipWithError("the threads did not start");
+    // The start-up pass; then both threads wait.
+    WaitForSingleObject(EndEvent, 300);
+    winsim::AddDevice(printer.dump());
+    auto start = std::chrono::steady_clock::now();
+    winsim::DeviceArrives(kPrinter);
+    DWORD waited = WaitForSingleObject(EndEvent, 10000);
+    auto end = std::chrono::steady_clock::now();
+    if (waited != WAIT_OBJECT_0) state.SkipWithError("the driver was not installed");
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    StopMonitoring();
+    CloseHandle(EndEvent);
+    EndEvent = NULL;
+    Exiting = false;
+    NotifyWindow = NULL;
+    SupportedInf.reset();
+  }
+}
+
+// The CPU time the bulksetup program uses while it waits for a device: it runs for SECONDS of
+// real time on a machine with the supported INF and no printer, then is stopped.
+void BM_WaitingCpu(benchmark::State& state) {
+  const std::string exe = std::string(Q52_BENCH_BIN_DIR) + "/bulksetup";
+  for (auto _ : state) {
+    Scratch s;
+    s.TakePrinter();
+    Write(s.dir() + "/machine.json", s.machine().dump());
+    pid_t pid = fork();
+    if (pid == 0) {
+      setenv("WINSIM_MACHINE", s.dir().c_str(), 1);
+      if (chdir(s.dir().c_str()) != 0) _exit(127);
+      freopen("/dev/null", "w", stderr);
+      execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // The start-up pass, then the wait that is measured.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto cpu = [pid] {
+      std::string stat = Read("/proc/" + std::to_string(pid) + "/stat");
+      std::istringstream in(stat.substr(stat.rfind(')') + 2));
+      std::string field;
+      unsigned long long utime = 0, stime = 0;
+      for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+      }
+      return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    };
+    const double before = cpu();
+    std::this_thread::sleep_for(std::chrono::seconds(state.range(0)));
+    const double after = cpu();
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    state.SetIterationTime(after - before);
+    state.counters["cpu_ms"] = (after - before) * 1000.0;
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_FindSupportedInf)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindInstalledDevices)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ArrivalToInstall)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WaitingCpu)->Arg(3)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
