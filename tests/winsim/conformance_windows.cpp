@@ -2,6 +2,7 @@
 // hidden windows on two threads, messages posted across threads, WM_CLOSE and WM_QUIT at the end.
 #include <windows.h>
 #include <dbt.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ bool RegisterOnce() {
   static ATOM atom = 0;
   if (atom) return true;
   WNDCLASSEXW wc;
-  ZeroMemory(&wc, sizeof(wc));
+  memset(&wc, 0, sizeof(wc));
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = RecordingProc;
   wc.hInstance = GetModuleHandleW(NULL);
@@ -94,7 +95,7 @@ DWORD WINAPI DestroyOthersWindow(LPVOID param) {
 CONFORMANCE(ClassesAndWindowCreation) {
   CHECK(RegisterOnce());
   WNDCLASSEXW wc;
-  ZeroMemory(&wc, sizeof(wc));
+  memset(&wc, 0, sizeof(wc));
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = DefWindowProcW;
   wc.hInstance = GetModuleHandleW(NULL);
@@ -176,7 +177,7 @@ CONFORMANCE(DeviceNotificationRegistration) {
   CHECK(h != NULL);
   if (!h) return;
   DEV_BROADCAST_DEVICEINTERFACE_W filter;
-  ZeroMemory(&filter, sizeof(filter));
+  memset(&filter, 0, sizeof(filter));
   filter.dbcc_size = sizeof(filter);
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   HDEVNOTIFY n = RegisterDeviceNotificationW(h, &filter, DEVICE_NOTIFY_WINDOW_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
