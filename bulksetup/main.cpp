@@ -1,7 +1,6 @@
 #include "main.h"
 
 #include <strsafe.h>
-#include <wchar.h>
 
 #include "log.h"
 #include "resource.h"
@@ -28,9 +27,13 @@ void ParseCmdLine(LPCWSTR cmdLine) {
   WCHAR work[MAX_PATH] = {0};
   StringCchCopyW(work, ARRAYSIZE(work), cmdLine);
 
-  WCHAR* context = NULL;
-  for (WCHAR* token = wcstok_s(work, L"/", &context); token; token = wcstok_s(NULL, L"/", &context)) {
-    if (token[0] == L'Q' || token[0] == L'q') QuietMode = true;
+  // Tokens are the runs between slashes; a run of slashes is one separator. Split here rather
+  // than with the runtime's tokenizer, whose secure form XP's msvcrt.dll does not export.
+  for (WCHAR* p = work; *p;) {
+    while (*p == L'/') ++p;
+    if (!*p) break;
+    if (*p == L'Q' || *p == L'q') QuietMode = true;
+    while (*p && *p != L'/') ++p;
   }
 }
 

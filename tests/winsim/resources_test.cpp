@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cerrno>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -302,43 +301,6 @@ TEST_F(Dialogs, LoadsFromTheProgramOnly) {
   winsim::RegisterResources("", nullptr, 0);
   EXPECT_EQ(LoadStringW(kSelf, 5, buf, 8), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
-}
-
-TEST(CrtExtras, WcstokSplitsAtRunsOfDelimiters) {
-  struct Row {
-    const wchar_t* text;
-    std::vector<std::wstring> tokens;
-  } rows[] = {
-      {L"/q", {L"q"}},
-      {L"Q", {L"Q"}},
-      {L"/", {}},
-      {L"//", {}},
-      {L"", {}},
-      {L"a/ b//c/", {L"a", L" b", L"c"}},
-      {L"///x y", {L"x y"}},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(r.text)));
-    wchar_t buf[32];
-    wcscpy(buf, r.text);
-    std::vector<std::wstring> got;
-    wchar_t* context = nullptr;
-    for (wchar_t* t = wcstok_s(buf, L"/", &context); t; t = wcstok_s(nullptr, L"/", &context)) got.push_back(t);
-    EXPECT_EQ(got, r.tokens);
-    // Once the tokens are out, further calls keep answering none.
-    EXPECT_EQ(wcstok_s(nullptr, L"/", &context), nullptr);
-  }
-  wchar_t buf[] = L"a";
-  wchar_t* context = nullptr;
-  errno = 0;
-  EXPECT_EQ(wcstok_s(nullptr, L"/", &context), nullptr);  // nothing to continue
-  EXPECT_EQ(errno, EINVAL);
-  errno = 0;
-  EXPECT_EQ(wcstok_s(buf, L"/", nullptr), nullptr);
-  EXPECT_EQ(errno, EINVAL);
-  errno = 0;
-  EXPECT_EQ(wcstok_s(buf, nullptr, &context), nullptr);
-  EXPECT_EQ(errno, EINVAL);
 }
 
 TEST(CrtExtras, CaseInsensitiveComparisons) {
