@@ -58,8 +58,26 @@ bool StartMonitoring() {
     ThreadsStarted = false;
     return false;
   }
-  ResumeThread(MonitorThread);
-  ResumeThread(WorkerThread);
+  // The worker first: when the monitor then cannot be resumed, only the worker has run, and it
+  // leaves its loop on StopEvent. A thread that never runs would leave the run waiting for ever.
+  const DWORD kResumeFailed = static_cast<DWORD>(-1);
+  bool workerRuns = ResumeThread(WorkerThread) != kResumeFailed;
+  if (!workerRuns || ResumeThread(MonitorThread) == kResumeFailed) {
+    LogQuick(LOG_ERROR, "Thread starting failure...");
+    if (workerRuns) {
+      SetEvent(StopEvent);
+      Exiting = true;
+      WaitForSingleObject(WorkerThread, INFINITE);
+    }
+    CloseAndClear(WorkerThread);
+    CloseAndClear(MonitorThread);
+    CloseAndClear(MonitorDoneEvent);
+    CloseAndClear(StopEvent);
+    CloseAndClear(WorkEvent);
+    ClearArrivalQueue();
+    ThreadsStarted = false;
+    return false;
+  }
   ThreadsStarted = true;
   return true;
 }
@@ -103,11 +121,14 @@ DWORD WINAPI dev_mon_main(LPVOID) {
     else
       Log(LOG_INFO, "Waiting for Vexa Q52 USB Bulk Capable Device...");
 
-    MSG msg;
-    BOOL got;
-    while ((got = GetMessageW(&msg, NULL, 0, 0)) != 0) {
-      if (got == -1 || WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) break;
-      DispatchMessageW(&msg);
+    // A stop that came before the window existed posted its WM_CLOSE nowhere: don't wait for it.
+    if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
+      MSG msg;
+      BOOL got;
+      while ((got = GetMessageW(&msg, NULL, 0, 0)) != 0) {
+        if (got == -1 || WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) break;
+        DispatchMessageW(&msg);
+      }
     }
   }
 
