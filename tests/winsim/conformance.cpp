@@ -45,6 +45,12 @@ bool UnderWine() { return false; }
 int64_t ReferenceNowMillis() { return winsim::NowUnixMillis(); }
 #endif
 
+bool WineDiffers(const char* difference) {
+  if (!UnderWine()) return false;
+  check::NoteDifference(difference);
+  return true;
+}
+
 namespace {
 
 const wchar_t kScratch[] = L"Software\\Q52WinsimConformance";
@@ -258,8 +264,9 @@ CONFORMANCE(GetVersionExWSizes) {
     BOOL ok = GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
     CHECK_EQ_AT(ok, r.ok, at);
     if (!ok) {
-      // Wine (8.0) fails without setting the last error; Windows sets ERROR_INSUFFICIENT_BUFFER.
-      if (!UnderWine()) CHECK_EQ_AT(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), at);
+      if (!WineDiffers("GetVersionExW refuses a short structure size without setting the last error "
+                       "(Windows: ERROR_INSUFFICIENT_BUFFER)"))
+        CHECK_EQ_AT(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), at);
       continue;
     }
     CHECK_EQ_AT(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT), at);
@@ -535,9 +542,7 @@ CONFORMANCE(SetMode) {
   CHECK_EQ(_close(fd), 0);
   CHECK_EQ(ReadAll(path), std::string("a\r\nb\r\n"));
   remove(path);
-  // A closed descriptor is refused with EBADF on Windows; Wine (8.0) answers the mode the
-  // descriptor had instead.
-  if (!UnderWine()) {
+  if (!WineDiffers("_setmode on a closed descriptor answers the mode it had (Windows: -1, EBADF)")) {
     errno = 0;
     CHECK_EQ(_setmode(fd, _O_BINARY), -1);
     CHECK_EQ(errno, EBADF);
@@ -627,7 +632,10 @@ void CheckModuleName(Get get, const char* which) {
   bool unterminated = cut[size - 1] == name[size - 1];
   bool xpStyle = unterminated && (error == 0xDEAD || (!kOnWinsim && error == ERROR_SUCCESS));
   bool laterStyle = cut[size - 1] == 0 && error == ERROR_INSUFFICIENT_BUFFER;
-  bool wineStyle = UnderWine() && unterminated && error == ERROR_INSUFFICIENT_BUFFER;
+  bool wineStyle = !xpStyle && !laterStyle && unterminated && error == ERROR_INSUFFICIENT_BUFFER &&
+                   WineDiffers("a module name cut to the buffer is left unterminated with "
+                               "ERROR_INSUFFICIENT_BUFFER (Windows XP: unterminated, no error; later: "
+                               "terminated, that error)");
   if (kOnWinsim) CHECK_AT(xpStyle, which);
   else CHECK_AT(xpStyle || laterStyle || wineStyle, std::string(which) + ", error " + ToString(error));
 }
