@@ -428,6 +428,29 @@ CONFORMANCE(WcstombsCLocaleAscii) {
   CHECK_EQ(std::string(buf, 4), std::string("abcX"));
 }
 
+// Beyond ASCII the "C" locale of the Windows runtime gives every code point below 256 the byte of
+// the same value and none above a narrow form at all.
+CONFORMANCE(WcstombsCLocaleLatin1) {
+  char buf[16];
+  memset(buf, 'X', sizeof buf);
+  CHECK_EQ(wcstombs(NULL, L"caf\x00e9\x00ff", 0), static_cast<size_t>(5));
+  CHECK_EQ(wcstombs(buf, L"caf\x00e9\x0080", sizeof buf), static_cast<size_t>(5));
+  CHECK_EQ(std::string(buf), std::string("caf\xe9\x80"));
+  CHECK_EQ(wcstombs(buf, L"a\x263a", sizeof buf), static_cast<size_t>(-1));
+
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  char mb[8];
+  memset(mb, 'X', sizeof mb);
+  CHECK_EQ(wcrtomb(mb, L'\x00e9', &state), static_cast<size_t>(1));
+  CHECK_EQ(mb[0], '\xe9');
+  CHECK_EQ(wcrtomb(mb, L'A', &state), static_cast<size_t>(1));
+  CHECK_EQ(mb[0], 'A');
+  errno = 0;
+  CHECK_EQ(wcrtomb(mb, L'\x20ac', &state), static_cast<size_t>(-1));
+  CHECK_EQ(errno, EILSEQ);
+}
+
 // ------------------------------------------------------------------------------- runtime files
 
 std::string ReadAll(const char* path) {
