@@ -85,8 +85,8 @@ end_wineserver() {
 prefix_processes() {
   local pid
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline"
     echo
   done
 }
@@ -147,9 +147,10 @@ expect_no_key() {
   ! reg_query "$1" >/dev/null || fail "$2: key $1 exists"
 }
 
-# relay_trace MODULE FUNCTION...: the next runs with WINEDEBUG=+relay write to their stderr each
-# call that MODULE (an executable's name without extension) makes to these functions
-# ("user32.ShowWindow"), with its arguments and result. relay_calls picks them out of a stderr.
+# relay_trace MODULE FUNCTION...: the next runs with WINEDEBUG=+pid,+relay write to their stderr
+# each call that MODULE (an executable's name without extension) makes to these functions
+# ("user32.ShowWindow"), with its arguments and result. Wine's own processes of the session
+# (explorer, services) inherit the setting, so relay_calls picks out one process's calls.
 relay_trace() {
   local from=$1
   shift
@@ -158,8 +159,15 @@ relay_trace() {
     "$WINE" reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /d "$from" /f >/dev/null 2>&1 ||
     fail "could not set up the relay trace"
 }
-relay_calls() {  # STDERR-FILE: "Call f(args)" and "Ret  f() retval=..." lines, thread id dropped
-  grep -aE '^[0-9a-f]+:(Call|Ret) +[a-z0-9_]+\.[A-Za-z0-9_]+\(' "$1" | sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//'
+# relay_calls STDERR-FILE DLL: the "Call f(args)" and "Ret  f() retval=..." lines of the process
+# that loaded DLL (a name only that program loads, such as "log.dll"), without ids and return
+# addresses.
+relay_calls() {
+  local pid
+  pid=$(grep -aF "L\"$2\",reason=PROCESS_ATTACH" "$1" | head -n 1 | cut -d: -f1)
+  [ -n "$pid" ] || { fail "no process loaded $2"; return; }
+  grep -aE "^$pid:[0-9a-f]+:(Call|Ret) +[a-z0-9_]+\.[A-Za-z0-9_]+\(" "$1" |
+    sed -E 's/^[0-9a-f]+:[0-9a-f]+://; s/ ret=[0-9a-f]+$//'
 }
 
 # reg_file NAME <<EOF ... EOF: writes the text on standard input as $WORK/NAME.reg, in the
