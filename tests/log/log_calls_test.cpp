@@ -117,6 +117,8 @@ TEST(LogCalls, Text) {
       {{"wlog", "2", "C:\\Q52PLX\\vexaq52api.dll"}, {"<C:\\Q52PLX\\vexaq52api.dll>"}, "Info "},
       // A character without a narrow form becomes '?'; the rest of the line stays.
       {{"wlog", "4", "smile \u263a and \u0141 end"}, {"<smile ? and ? end>"}, "Trace"},
+      // Below 256 a code point is its own byte in the runtime's "C" locale.
+      {{"wlog", "4", "caf\u00e9 \u00ff"}, {"<caf\xe9 \xff>"}, "Trace"},
       // In a narrow format the runtime itself ends the text before such an argument (and
       // returns -1): what it made is still logged.
       {{"ws", "4", "smile \u263a end"}, {"<"}, "Trace"},

@@ -161,3 +161,26 @@ relay_trace() {
 relay_calls() {  # STDERR-FILE: "Call f(args)" and "Ret  f() retval=..." lines, thread id dropped
   grep -aE '^[0-9a-f]+:(Call|Ret) +[a-z0-9_]+\.[A-Za-z0-9_]+\(' "$1" | sed -E 's/^[0-9a-f]+://; s/ ret=[0-9a-f]+$//'
 }
+
+# reg_file NAME <<EOF ... EOF: writes the text on standard input as $WORK/NAME.reg, in the
+# regedit export format with CR LF line ends, and imports it with regedit /s.
+reg_file() {
+  { printf 'Windows Registry Editor Version 5.00\n\n'; cat; } | sed 's/$/\r/' >"$WORK/$1.reg"
+  reg_import "$WORK/$1.reg"
+}
+
+# The spooler's state in the prefix as the registry and the driver directory hold it: the values
+# under the keys of printers, drivers, monitors and ports, each with its key, and the files under
+# spool. Two snapshots compare equal when nothing of the print system was added or removed (the
+# spooler's first use lays out empty keys and folders, which do not count).
+print_state() {
+  local key
+  for key in 'HKLM\System\CurrentControlSet\Control\Print\Printers' \
+      'HKLM\System\CurrentControlSet\Control\Print\Environments\Windows x64\Drivers' \
+      'HKLM\System\CurrentControlSet\Control\Print\Monitors' \
+      'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Ports'; do
+    "$WINE" reg query "$key" /s 2>/dev/null | tr -d '\r' |
+      awk '/^HKEY_/ { key = $0; next } /REG_/ { print key ": " $0 }'
+  done
+  (cd "$DRIVE_C/windows/system32/spool" 2>/dev/null && find . -type f | sort)
+}

@@ -10,8 +10,8 @@
 int main() {
   const std::string longNarrow(2000, 'n');
   const std::wstring longWide(2000, L'w');
-  // é has a narrow form in the C locale of neither runtime beyond Latin-1's byte; the others
-  // have none at all.
+  // In the runtime's "C" locale a code point below 256 (the é) keeps its byte; the others have no
+  // narrow form.
   const wchar_t nonAscii[] = L"caf\x00e9 \x4e2d\x6587 \x20ac end";
 
   Log(LOG_INFO, "Log: narrow '%s', wide '%ws', number %d", "abc", L"xyz", -30);

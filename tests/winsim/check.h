@@ -25,6 +25,7 @@ inline std::vector<Case>& Cases() {
 struct State {
   int failures = 0;       // in the current case
   std::string skipped;    // why the current case was skipped
+  std::vector<std::string> differences;  // known platform differences the case stepped around
 };
 
 inline State& Current() {
@@ -73,6 +74,14 @@ void Equal(const A& a, const B& b, const char* ta, const char* tb, const char* f
                        (context.empty() ? "" : " [" + context + "]"));
 }
 
+// Notes that the current case stepped around a known difference of the platform it runs on; the
+// run lists each one under the case's result.
+inline void NoteDifference(const std::string& what) {
+  for (const std::string& d : Current().differences)
+    if (d == what) return;
+  Current().differences.push_back(what);
+}
+
 // Run after every case (winsim uses it to check that the case closed what it opened).
 inline void (*&AfterEach())() {
   static void (*hook)() = nullptr;
@@ -96,6 +105,7 @@ inline int RunAll(int argc, char** argv) {
       printf("[ OK ] %s\n", c.name);
       ++passed;
     }
+    for (const std::string& d : Current().differences) printf("[WINE] %s: %s\n", c.name, d.c_str());
     fflush(stdout);
   }
   printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);

@@ -45,6 +45,12 @@ bool UnderWine() { return false; }
 int64_t ReferenceNowMillis() { return winsim::NowUnixMillis(); }
 #endif
 
+bool WineDiffers(const char* difference) {
+  if (!UnderWine()) return false;
+  check::NoteDifference(difference);
+  return true;
+}
+
 namespace {
 
 const wchar_t kScratch[] = L"Software\\Q52WinsimConformance";
@@ -258,8 +264,9 @@ CONFORMANCE(GetVersionExWSizes) {
     BOOL ok = GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
     CHECK_EQ_AT(ok, r.ok, at);
     if (!ok) {
-      // Wine (8.0) fails without setting the last error; Windows sets ERROR_INSUFFICIENT_BUFFER.
-      if (!UnderWine()) CHECK_EQ_AT(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), at);
+      if (!WineDiffers("GetVersionExW refuses a short structure size without setting the last error "
+                       "(Windows: ERROR_INSUFFICIENT_BUFFER)"))
+        CHECK_EQ_AT(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), at);
       continue;
     }
     CHECK_EQ_AT(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT), at);
@@ -421,6 +428,29 @@ CONFORMANCE(WcstombsCLocaleAscii) {
   CHECK_EQ(std::string(buf, 4), std::string("abcX"));
 }
 
+// Beyond ASCII the "C" locale of the Windows runtime gives every code point below 256 the byte of
+// the same value and none above a narrow form at all.
+CONFORMANCE(WcstombsCLocaleLatin1) {
+  char buf[16];
+  memset(buf, 'X', sizeof buf);
+  CHECK_EQ(wcstombs(NULL, L"caf\x00e9\x00ff", 0), static_cast<size_t>(5));
+  CHECK_EQ(wcstombs(buf, L"caf\x00e9\x0080", sizeof buf), static_cast<size_t>(5));
+  CHECK_EQ(std::string(buf), std::string("caf\xe9\x80"));
+  CHECK_EQ(wcstombs(buf, L"a\x263a", sizeof buf), static_cast<size_t>(-1));
+
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  char mb[8];
+  memset(mb, 'X', sizeof mb);
+  CHECK_EQ(wcrtomb(mb, L'\x00e9', &state), static_cast<size_t>(1));
+  CHECK_EQ(mb[0], '\xe9');
+  CHECK_EQ(wcrtomb(mb, L'A', &state), static_cast<size_t>(1));
+  CHECK_EQ(mb[0], 'A');
+  errno = 0;
+  CHECK_EQ(wcrtomb(mb, L'\x20ac', &state), static_cast<size_t>(-1));
+  CHECK_EQ(errno, EILSEQ);
+}
+
 // ------------------------------------------------------------------------------- runtime files
 
 std::string ReadAll(const char* path) {
@@ -535,9 +565,7 @@ CONFORMANCE(SetMode) {
   CHECK_EQ(_close(fd), 0);
   CHECK_EQ(ReadAll(path), std::string("a\r\nb\r\n"));
   remove(path);
-  // A closed descriptor is refused with EBADF on Windows; Wine (8.0) answers the mode the
-  // descriptor had instead.
-  if (!UnderWine()) {
+  if (!WineDiffers("_setmode on a closed descriptor answers the mode it had (Windows: -1, EBADF)")) {
     errno = 0;
     CHECK_EQ(_setmode(fd, _O_BINARY), -1);
     CHECK_EQ(errno, EBADF);
@@ -627,7 +655,10 @@ void CheckModuleName(Get get, const char* which) {
   bool unterminated = cut[size - 1] == name[size - 1];
   bool xpStyle = unterminated && (error == 0xDEAD || (!kOnWinsim && error == ERROR_SUCCESS));
   bool laterStyle = cut[size - 1] == 0 && error == ERROR_INSUFFICIENT_BUFFER;
-  bool wineStyle = UnderWine() && unterminated && error == ERROR_INSUFFICIENT_BUFFER;
+  bool wineStyle = !xpStyle && !laterStyle && unterminated && error == ERROR_INSUFFICIENT_BUFFER &&
+                   WineDiffers("a module name cut to the buffer is left unterminated with "
+                               "ERROR_INSUFFICIENT_BUFFER (Windows XP: unterminated, no error; later: "
+                               "terminated, that error)");
   if (kOnWinsim) CHECK_AT(xpStyle, which);
   else CHECK_AT(xpStyle || laterStyle || wineStyle, std::string(which) + ", error " + ToString(error));
 }
