@@ -250,6 +250,13 @@ std::string DescribeDevices(const json& doc) {
     }
   }
   out += "  Installs in progress: " + std::to_string(doc.value("pendingInstalls", 0u)) + "\n";
+  if (doc.contains("timeline") && doc.at("timeline").is_array() && !doc.at("timeline").empty()) {
+    out += "  Timeline (from the first device-notification registration):\n";
+    for (const json& e : doc.at("timeline"))
+      out += "    +" + std::to_string(e.value("afterListeningMs", int64_t{0})) + " ms " +
+             e.value("event", std::string()) + " " + e.value("instanceId", std::string()) +
+             (e.contains("device") ? " (registered as it arrives)" : "") + "\n";
+  }
   return out;
 }
 

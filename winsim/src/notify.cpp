@@ -59,13 +59,26 @@ std::vector<std::wstring> InterfaceClasses(const json& device) {
   return out;
 }
 
-// With both locks held.
-void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source) {
+// A device plugged in for the first time: Plug and Play registers it as it arrives, from the
+// description its timeline entry carries. It is appended, so earlier devnode numbers stay.
+json* Register(Machine& m, const std::string& instanceId, const json* description) {
+  if (!description || !description->is_object()) return nullptr;
+  json device = *description;
+  device["instanceId"] = instanceId;
+  pnp::Devices(m).push_back(std::move(device));
+  return &pnp::Devices(m).back();
+}
+
+// With both locks held. DESCRIPTION, when given, registers an arriving device the machine
+// doesn't know yet.
+void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source,
+               const json* description = nullptr) {
   json record = {{"event", arrive ? "arrive" : "remove"},
                  {"instanceId", instanceId},
                  {"source", source},
                  {"at", winsim::FormatIsoMillis(winsim::NowMillis(m))}};
   json* d = pnp::FindDevice(m, winsim::Utf8ToWide(instanceId));
+  if (!d && arrive && (d = Register(m, instanceId, description)) != nullptr) record["registered"] = true;
   if (!d) {
     record["ignored"] = "no such device";
     user::ReportEntry(m, "deviceEvents").push_back(record);
@@ -164,7 +177,8 @@ int64_t DeliverDue(Machine& m) {
         list.erase(i);
         break;
       }
-    Broadcast(m, st, e.arrive, e.instanceId, "timeline");
+    const json* description = e.entry.contains("device") ? &e.entry["device"] : nullptr;
+    Broadcast(m, st, e.arrive, e.instanceId, "timeline", description);
   }
   return st.timeline.empty() ? kNever : st.timeline.front().due;
 }

@@ -21,7 +21,9 @@ bool UnstageInf(const std::string& machineDir, const std::string& stagedName);
 
 // Creates DIR from an example machine description (EXAMPLE_DIR/example.json): the built-in image
 // it names, the staged INFs it removes ("unstage") and the INF files it stages in order ("stage",
-// paths relative to EXAMPLE_DIR, each {"inf": ..., "cat": ...}). Throws std::runtime_error.
+// paths relative to EXAMPLE_DIR, each {"inf": ..., "cat": ...}), then the devices it registers
+// besides the image's ("addDevices", entries as in machine.json `devices`) and the top-level
+// machine.json entries it replaces ("machine": {"timeline": [...], ...}). Throws std::runtime_error.
 void CreateMachineFromExample(const std::string& dir, const std::string& exampleDir);
 
 }  // namespace winsim
