@@ -90,6 +90,7 @@ void StopMonitoring() {
   PostMessageW(NotifyWindow, WM_CLOSE, 0, 0);
   LogQuick(LOG_TRACE, "Exiting...");
   WaitForSingleObject(MonitorDoneEvent, INFINITE);
+  WaitForSingleObject(MonitorThread, INFINITE);  // done is set just before its routine returns
   // The worker may still be installing; the events stay open until it has ended.
   WaitForSingleObject(WorkerThread, INFINITE);
   CloseAndClear(WorkerThread);

@@ -33,6 +33,15 @@ InfMachine::InfMachine(const std::vector<StagedFile>& files) : dir_(tmp_ / "mach
       machine["infs"].push_back(
           {{"name", f.name}, {"originalName", f.originalName}, {"originalCatalog", f.originalCatalog}});
   }
+  // The printer the image plugs in later was attached here once before: registered, unplugged,
+  // with the generic driver Windows gave it.
+  for (const auto& e : machine.value("timeline", nlohmann::json::array())) {
+    if (!e.contains("device")) continue;
+    nlohmann::json device = e["device"];
+    device["instanceId"] = e["instanceId"];
+    device["present"] = false;
+    machine["devices"].push_back(device);
+  }
   testsupport::WriteFile(dir_ + "/machine.json", machine.dump(1));
   Use();
 }

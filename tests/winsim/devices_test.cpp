@@ -31,6 +31,8 @@ const GUID kUsbClass = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x5
 // Every test ends with nothing open: sets, driver lists and modules are all accounted.
 class Devices : public ::testing::Test {
  protected:
+  // The image's printer as a machine has it once it was attached before: registered, unplugged.
+  void SetUp() override { winsim::RegisterTimelineDevices(); }
   void TearDown() override { EXPECT_TRUE(winsim::OpenHandles().empty()); }
   TempMachine machine_;
 };

@@ -127,9 +127,10 @@ TEST(InfExamples, ImageDeviceMatchesTheSupportedInf) {
   testsupport::TempMachine machine;
   auto doc = nlohmann::json::parse(ReadFile(machine.dir() + "/machine.json"));
   std::vector<std::wstring> deviceIds;
-  for (auto& d : doc["devices"])
-    if (d["instanceId"] == "USB\\VID_F0F0&PID_0052\\Q52000123")
-      for (auto& id : d["hardwareIds"]) {
+  // The printer is described by the timeline entry that plugs it in.
+  for (auto& e : doc["timeline"])
+    if (e["instanceId"] == "USB\\VID_F0F0&PID_0052\\Q52000123" && e.contains("device"))
+      for (auto& id : e["device"]["hardwareIds"]) {
         std::string text = id.get<std::string>();
         deviceIds.push_back(std::wstring(text.begin(), text.end()));
       }

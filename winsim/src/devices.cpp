@@ -61,6 +61,20 @@ json& Devices(Machine& m) {
   return d;
 }
 
+json* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present) {
+  if (FindDevice(m, instanceId) || !m.doc.contains("timeline") || !m.doc["timeline"].is_array()) return nullptr;
+  for (const json& e : m.doc["timeline"]) {
+    if (!e.is_object() || !e.contains("device") || !e["device"].is_object()) continue;
+    if (!SameText(Utf8ToWide(e.value("instanceId", std::string())), instanceId)) continue;
+    json device = e["device"];
+    device["instanceId"] = e["instanceId"];
+    device["present"] = present;
+    Devices(m).push_back(std::move(device));
+    return &Devices(m).back();
+  }
+  return nullptr;
+}
+
 json* FindDevice(Machine& m, std::wstring_view instanceId) {
   for (json& d : Devices(m))
     if (SameText(InstanceId(d), instanceId)) return &d;
@@ -250,6 +264,13 @@ std::string DescribeDevices(const json& doc) {
     }
   }
   out += "  Installs in progress: " + std::to_string(doc.value("pendingInstalls", 0u)) + "\n";
+  if (doc.contains("timeline") && doc.at("timeline").is_array() && !doc.at("timeline").empty()) {
+    out += "  Timeline (from the first device-notification registration):\n";
+    for (const json& e : doc.at("timeline"))
+      out += "    +" + std::to_string(e.value("afterListeningMs", int64_t{0})) + " ms " +
+             e.value("event", std::string()) + " " + e.value("instanceId", std::string()) +
+             (e.contains("device") ? " (registered as it arrives)" : "") + "\n";
+  }
   return out;
 }
 
@@ -267,8 +288,18 @@ json& DeviceOrThrow(Machine& m, const std::string& instanceId) {
 }
 }  // namespace
 
+void RegisterTimelineDevices() {
+  std::lock_guard<std::recursive_mutex> g(ApiLock());
+  Machine& m = CurrentMachine();
+  std::vector<std::string> ids;
+  for (const json& e : m.doc.value("timeline", json::array()))
+    if (e.is_object() && e.contains("device")) ids.push_back(e.value("instanceId", std::string()));
+  for (const std::string& id : ids) pnp::RegisterFromTimeline(m, Utf8ToWide(id), false);
+}
+
 void PlugDevice(const std::string& instanceId) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
+  pnp::RegisterFromTimeline(CurrentMachine(), Utf8ToWide(instanceId), true);
   DeviceOrThrow(CurrentMachine(), instanceId)["present"] = true;
 }
 

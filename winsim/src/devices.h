@@ -24,6 +24,10 @@ namespace winsim::pnp {
 json& Devices(Machine& m);
 // The device with this instance ID (compared without regard to case); null when there is none.
 json* FindDevice(Machine& m, std::wstring_view instanceId);
+// A device the machine's timeline describes (an arrival with `device`) but that has never been
+// attached: registers it, appended to `devices`, and returns it. Null when the machine knows the
+// device already or nothing describes it.
+json* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present);
 std::wstring InstanceId(const json& device);
 bool Present(const json& device);
 std::vector<std::wstring> IdList(const json& device, const char* key);  // "hardwareIds", "compatibleIds"

@@ -147,6 +147,20 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
       }
       m.Save();
     }
+    // The rest of the machine: devices registered besides the image's, and top-level entries of
+    // machine.json that replace the image's (a timeline, installs in progress, ...).
+    const json added = ex.value("addDevices", json::array());
+    const json replaced = ex.value("machine", json::object());
+    if (!added.empty() || !replaced.empty()) {
+      Machine m;
+      m.Load(dir);
+      for (const json& d : added) {
+        if (!d.is_object() || !d.contains("instanceId")) throw std::runtime_error("a device of addDevices has no instanceId");
+        m.doc["devices"].push_back(d);
+      }
+      for (auto it = replaced.begin(); it != replaced.end(); ++it) m.doc[it.key()] = it.value();
+      m.Save();
+    }
   } catch (const json::exception& e) {
     throw std::runtime_error((base / "example.json").string() + ": " + e.what());
   }

@@ -59,13 +59,30 @@ std::vector<std::wstring> InterfaceClasses(const json& device) {
   return out;
 }
 
-// With both locks held.
-void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source) {
+// A device plugged in for the first time: Plug and Play registers it as it arrives, from the
+// description its timeline entry carries. It is appended, so earlier devnode numbers stay.
+json* Register(Machine& m, const std::string& instanceId, const json* description) {
+  if (!description || !description->is_object()) return nullptr;
+  json device = *description;
+  device["instanceId"] = instanceId;
+  pnp::Devices(m).push_back(std::move(device));
+  return &pnp::Devices(m).back();
+}
+
+// With both locks held. DESCRIPTION, when given, registers an arriving device the machine
+// doesn't know yet.
+void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source,
+               const json* description = nullptr) {
   json record = {{"event", arrive ? "arrive" : "remove"},
                  {"instanceId", instanceId},
                  {"source", source},
                  {"at", winsim::FormatIsoMillis(winsim::NowMillis(m))}};
   json* d = pnp::FindDevice(m, winsim::Utf8ToWide(instanceId));
+  if (!d && arrive) {
+    d = description ? Register(m, instanceId, description)
+                    : pnp::RegisterFromTimeline(m, winsim::Utf8ToWide(instanceId), true);
+    if (d) record["registered"] = true;
+  }
   if (!d) {
     record["ignored"] = "no such device";
     user::ReportEntry(m, "deviceEvents").push_back(record);
@@ -164,7 +181,8 @@ int64_t DeliverDue(Machine& m) {
         list.erase(i);
         break;
       }
-    Broadcast(m, st, e.arrive, e.instanceId, "timeline");
+    const json* description = e.entry.contains("device") ? &e.entry["device"] : nullptr;
+    Broadcast(m, st, e.arrive, e.instanceId, "timeline", description);
   }
   return st.timeline.empty() ? kNever : st.timeline.front().due;
 }
@@ -263,7 +281,8 @@ std::vector<WindowRecord> WindowsCreated() {
 static void Change(const std::string& instanceId, bool arrive) {
   std::lock_guard<std::recursive_mutex> api(ApiLock());
   Machine& m = CurrentMachine();
-  if (!pnp::FindDevice(m, Utf8ToWide(instanceId))) throw std::runtime_error("no device " + instanceId + " on this machine");
+  if (!pnp::FindDevice(m, Utf8ToWide(instanceId)) && !(arrive && pnp::RegisterFromTimeline(m, Utf8ToWide(instanceId), false)))
+    throw std::runtime_error("no device " + instanceId + " on this machine");
   std::lock_guard<std::mutex> g(sched::Get().mu);
   Broadcast(m, user::Of(m), arrive, instanceId, "test");
 }
@@ -299,6 +318,7 @@ void EditPresent(const fs::path& dir, const std::string& instanceId, bool plug) 
   Machine m;
   m.Load(dir);
   json* d = pnp::FindDevice(m, Utf8ToWide(instanceId));
+  if (!d && plug) d = pnp::RegisterFromTimeline(m, Utf8ToWide(instanceId), true);
   if (!d) throw std::runtime_error("no device " + instanceId + " on this machine");
   (*d)["present"] = plug;
   m.Save();
@@ -322,7 +342,8 @@ bool PlugOnMachine(const std::string& dirText, const std::string& instanceId, bo
       json doc = json::parse(in, nullptr, false);
       Machine probe;
       probe.doc = doc.is_discarded() ? json::object() : doc;
-      if (!pnp::FindDevice(probe, Utf8ToWide(instanceId)))
+      if (!pnp::FindDevice(probe, Utf8ToWide(instanceId)) &&
+          !(plug && pnp::RegisterFromTimeline(probe, Utf8ToWide(instanceId), true)))
         throw std::runtime_error("no device " + instanceId + " on this machine");
       fs::create_directories(dir / kRequestDir);
       std::ostringstream name;

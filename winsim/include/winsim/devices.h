@@ -8,8 +8,13 @@
 
 namespace winsim {
 
-// Plugs in or unplugs a registered device (its `present` flag). Throws std::runtime_error when the
-// machine has no device with that instance ID.
+// Registers, unplugged, every device the timeline describes that the machine doesn't know yet: a
+// machine where those devices were attached once before.
+void RegisterTimelineDevices();
+
+// Plugs in or unplugs a registered device (its `present` flag); plugging in a device the timeline
+// describes registers it first. Throws std::runtime_error when the machine has no device with
+// that instance ID.
 void PlugDevice(const std::string& instanceId);
 void UnplugDevice(const std::string& instanceId);
 

@@ -22,8 +22,10 @@ bool UnstageInf(const std::string& machineDir, const std::string& stagedName);
 // Creates DIR from an example machine description (EXAMPLE_DIR/example.json): the built-in image
 // it names, the staged INFs it removes ("unstage"), the INF files it stages in order ("stage",
 // paths relative to EXAMPLE_DIR, each {"inf": ..., "cat": ...}), a JSON Patch of machine.json
-// ("patch"), .reg files to import ("reg", relative to EXAMPLE_DIR) and Windows paths to delete
-// ("remove"). Throws std::runtime_error when a step does not find what it names.
+// ("patch"), .reg files to import ("reg", relative to EXAMPLE_DIR), Windows paths to delete
+// ("remove"), the devices it registers besides the image's ("addDevices", entries as in
+// machine.json `devices`) and the top-level machine.json entries it replaces ("machine":
+// {"timeline": [...], ...}). Throws std::runtime_error when a step does not find what it names.
 void CreateMachineFromExample(const std::string& dir, const std::string& exampleDir);
 
 }  // namespace winsim
