@@ -51,6 +51,12 @@ class Scratch {
     winsim::CreateMachine(dir_);
     machine_ = json::parse(Read(dir_ + "/machine.json"));
     machine_["clock"] = {{"virtual", false}};
+    // The image registers the printer as it first arrives: keep its description, drop the arrival.
+    for (const json& e : machine_["timeline"])
+      if (e.value("instanceId", "") == kPrinter && e.contains("device")) {
+        timelinePrinter_ = e["device"];
+        timelinePrinter_["instanceId"] = kPrinter;
+      }
     machine_["timeline"] = json::array();
   }
   ~Scratch() {
@@ -75,13 +81,14 @@ class Scratch {
         devices.push_back(d);
     }
     machine_["devices"] = devices;
-    return printer;
+    return printer.is_null() ? timelinePrinter_ : printer;
   }
 
  private:
   fs::path root_;
   std::string dir_;
   json machine_;
+  json timelinePrinter_;
 };
 
 // N staged INFs: the supported one (oem3.inf, from the image) and N - 1 copies of it recorded
