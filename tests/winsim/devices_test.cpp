@@ -258,6 +258,38 @@ TEST_F(Devices, BusRelationsListOnlyAttachedChildren) {
             static_cast<CONFIGRET>(CR_SUCCESS));
 }
 
+// Lookups made before a device is added see it afterwards, by any case of its ID, as a child of
+// its parent after the children already there, and in a set that was built before it came.
+TEST_F(Devices, LookupsSeeDevicesAddedLater) {
+  winsim::PlugDevice("USB\\VID_F0F0&PID_0052\\Q52000123");
+  ULONG size = 0;
+  ASSERT_EQ(CM_Get_Device_ID_List_SizeW(&size, kHub, CM_GETIDLIST_FILTER_BUSRELATIONS), static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(size, wcslen(kQ52) + 2);
+  DEVINST stick = 0;
+  EXPECT_EQ(CM_Locate_DevNodeW(&stick, const_cast<WCHAR*>(L"USB\\VID_0781&PID_5530\\S1"), CM_LOCATE_DEVNODE_PHANTOM),
+            static_cast<CONFIGRET>(CR_NO_SUCH_DEVNODE));
+  OneDevice before(kQ52);
+
+  winsim::AddDevice(R"({"instanceId": "USB\\VID_0781&PID_5530\\S1", "parent": "usb\\root_hub\\4&2f1c0a3b&0",
+                        "present": true, "class": "USB", "hardwareIds": ["USB\\VID_0781&PID_5530"]})");
+  ASSERT_EQ(CM_Get_Device_ID_List_SizeW(&size, kHub, CM_GETIDLIST_FILTER_BUSRELATIONS), static_cast<CONFIGRET>(CR_SUCCESS));
+  std::vector<WCHAR> buf(size);
+  ASSERT_EQ(CM_Get_Device_ID_ListW(kHub, buf.data(), size, CM_GETIDLIST_FILTER_BUSRELATIONS),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(MultiSz(buf.data()), (std::vector<std::wstring>{kQ52, L"USB\\VID_0781&PID_5530\\S1"}));
+  ASSERT_EQ(CM_Locate_DevNodeW(&stick, const_cast<WCHAR*>(L"usb\\vid_0781&pid_5530\\s1"), CM_LOCATE_DEVNODE_NORMAL),
+            static_cast<CONFIGRET>(CR_SUCCESS));
+  DEVINST parent = 0;
+  ASSERT_EQ(CM_Get_Parent(&parent, stick, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  WCHAR id[MAX_PATH];
+  ASSERT_EQ(CM_Get_Device_IDW(parent, id, MAX_PATH, 0), static_cast<CONFIGRET>(CR_SUCCESS));
+  EXPECT_EQ(std::wstring(id), kHub);
+  // The member opened before the device came still names the printer.
+  ASSERT_TRUE(SetupDiGetDeviceInstanceIdW(before.set, &before.data, id, MAX_PATH, nullptr));
+  EXPECT_EQ(std::wstring(id), kQ52);
+  EXPECT_NE(before.data.DevInst, stick);
+}
+
 TEST_F(Devices, DriverListFromTheOneInfInTheDriverPath) {
   OneDevice dev(kQ52);
   dev.SearchOnly(kSupportedInf, DI_ENUMSINGLEINF, DI_FLAGSEX_ALLOWEXCLUDEDDRVS);

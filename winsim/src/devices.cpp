@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "winsim/devices.h"
 
@@ -53,6 +54,40 @@ void CheckStringList(const json& d, const char* key) {
   for (const json& id : d.at(key)) (void)id.get<std::string>();
 }
 
+// An instance ID as the index keys it: SameText's comparison, made once per entry.
+std::wstring Folded(std::wstring_view id) {
+  std::wstring out(id);
+  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return out;
+}
+
+// Device lookups that would otherwise scan the list once per device asked about. Devices are only
+// ever appended and their instance ID and parent never change, so the index stays right until
+// the list grows or machine.json is read again.
+struct DeviceIndex {
+  const json* list = nullptr;
+  size_t size = 0;
+  unsigned loads = 0;
+  std::unordered_map<std::wstring, size_t> byId;                   // the first device with the ID
+  std::unordered_map<std::wstring, std::vector<size_t>> children;  // by the parent's ID, in order
+};
+
+const DeviceIndex& IndexOf(Machine& m) {
+  json& all = Devices(m);
+  auto index = std::static_pointer_cast<DeviceIndex>(m.deviceIndex);
+  if (index && index->list == &all && index->size == all.size() && index->loads == m.loads) return *index;
+  index = std::make_shared<DeviceIndex>();
+  index->list = &all;
+  index->size = all.size();
+  index->loads = m.loads;
+  for (size_t i = 0; i < all.size(); ++i) {
+    index->byId.emplace(Folded(InstanceId(all[i])), i);
+    index->children[Folded(Utf8ToWide(all[i].value("parent", std::string())))].push_back(i);
+  }
+  m.deviceIndex = index;
+  return *index;
+}
+
 }  // namespace
 
 json& Devices(Machine& m) {
@@ -76,9 +111,9 @@ json* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool presen
 }
 
 json* FindDevice(Machine& m, std::wstring_view instanceId) {
-  for (json& d : Devices(m))
-    if (SameText(InstanceId(d), instanceId)) return &d;
-  return nullptr;
+  const DeviceIndex& index = IndexOf(m);
+  auto it = index.byId.find(Folded(instanceId));
+  return it == index.byId.end() ? nullptr : &Devices(m)[it->second];
 }
 
 std::wstring InstanceId(const json& device) { return Utf8ToWide(device.value("instanceId", std::string())); }
@@ -94,17 +129,18 @@ std::vector<std::wstring> IdList(const json& device, const char* key) {
 
 std::vector<const json*> Children(Machine& m, const json& device) {
   std::vector<const json*> out;
-  std::wstring id = InstanceId(device);
-  for (const json& d : Devices(m))
-    if (SameText(Utf8ToWide(d.value("parent", std::string())), id)) out.push_back(&d);
+  const DeviceIndex& index = IndexOf(m);
+  auto it = index.children.find(Folded(InstanceId(device)));
+  if (it != index.children.end())
+    for (size_t i : it->second) out.push_back(&Devices(m)[i]);
   return out;
 }
 
 DEVINST DevInstOf(Machine& m, const json& device) {
-  json& all = Devices(m);
-  for (size_t i = 0; i < all.size(); ++i)
-    if (&all[i] == &device) return static_cast<DEVINST>(i + 1);
-  return 0;
+  // The list is one vector of entries, so a device's position is its distance from the first.
+  const json::array_t& all = Devices(m).get_ref<const json::array_t&>();
+  if (all.empty() || &device < all.data() || &device >= all.data() + all.size()) return 0;
+  return static_cast<DEVINST>(&device - all.data() + 1);
 }
 
 json* DeviceByDevInst(Machine& m, DEVINST devInst) {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "machine.h"
@@ -97,6 +98,7 @@ struct DeviceInfoSet {
   GUID classGuid{};
   SP_DEVINSTALL_PARAMS_W params{};
   std::vector<std::unique_ptr<Element>> elements;
+  std::unordered_set<const Element*> members;  // the same, to check an SP_DEVINFO_DATA in one step
   Element* selected = nullptr;
 };
 

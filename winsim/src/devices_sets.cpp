@@ -30,8 +30,8 @@ Element* FindElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return nullptr;
   }
-  for (auto& e : set.elements)
-    if (reinterpret_cast<ULONG_PTR>(e.get()) == data->Reserved) return e.get();
+  auto* e = reinterpret_cast<Element*>(data->Reserved);
+  if (set.members.count(e)) return e;
   SetLastError(ERROR_INVALID_PARAMETER);
   return nullptr;
 }
@@ -95,6 +95,7 @@ pnp::Element& AddElement(Machine& m, pnp::DeviceInfoSet& set, const json& device
   e->devInst = pnp::DevInstOf(m, device);
   e->classGuid = pnp::ClassGuidOf(device);
   e->params = FreshParams();
+  set.members.insert(e.get());
   set.elements.push_back(std::move(e));
   return *set.elements.back();
 }

@@ -187,6 +187,7 @@ void Machine::Load(const fs::path& d) {
   std::string text = ReadFile(jsonPath);
   try {
     doc = json::parse(text);
+    ++loads;
   } catch (const json::parse_error& e) {
     throw MachineError(jsonPath.string(), LineOfOffset(text, e.byte ? e.byte - 1 : 0), e.what());
   }

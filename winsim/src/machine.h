@@ -82,6 +82,11 @@ class Machine {
   // to the program that runs on this machine, so a fresh machine starts without any.
   std::shared_ptr<void> user;
 
+  // Lookups of the Plug and Play devices by instance ID and by parent (devices.cpp), built from
+  // `devices` when first needed and again whenever that list has grown or the file was reloaded.
+  std::shared_ptr<void> deviceIndex;
+  unsigned loads = 0;  // times machine.json was read into `doc`
+
   // Hooks of the parts of winsim that keep typed state: called before the machine is saved.
   std::vector<std::function<void(Machine&)>> beforeSave;
 
