@@ -279,6 +279,12 @@ TEST(InfStaging, NextFreeNumberAndOriginalNames) {
   EXPECT_THROW(winsim::StageInfHere(src / "missing.inf"), std::runtime_error);
   EXPECT_THROW(winsim::StageInfHere(inf, src / "missing.cat"), std::runtime_error);
   EXPECT_EQ(InfList(), (std::vector<std::wstring>{L"oem0.inf", L"OEM1.INF", L"oem2.inf", L"oem3.inf", L"oem4.inf"}));
+
+  // A record staged after the others were looked up is found too, by any case of its name.
+  EXPECT_EQ(winsim::StageInfHere(inf, src / "signed.cat"), "oem5.inf");
+  InfSummary late = Summarise(L"OEM5.INF");
+  EXPECT_EQ(late.originalName, L"vexaq52drv.inf");
+  EXPECT_EQ(late.originalCatalog, L"signed.cat");
 }
 
 }  // namespace

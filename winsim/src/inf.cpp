@@ -324,16 +324,44 @@ std::wstring ResolveInfPath(const std::wstring& name) {
   return std::wstring(kInfDirectory) + L"\\" + name;
 }
 
+namespace {
+
+// The staged records by name, so that a scan of the INF directory doesn't read the whole list
+// once per file. Records are added and removed, never renamed: the index holds until the list's
+// size changes or machine.json is read again.
+struct StagedIndex {
+  const json* list = nullptr;
+  size_t size = 0;
+  unsigned loads = 0;
+  std::map<std::wstring, size_t> byName;  // upper-cased name -> the first record with it
+};
+
+std::wstring Folded(std::wstring_view name) {
+  std::wstring out(name);
+  for (wchar_t& c : out) c = Upper(c);
+  return out;
+}
+
+}  // namespace
+
 std::optional<StagedInf> FindStaged(Machine& m, std::wstring_view fileName) {
   if (!m.doc.contains("infs") || !m.doc["infs"].is_array()) return std::nullopt;
-  for (const auto& e : m.doc["infs"]) {
-    if (!e.is_object()) continue;
-    std::wstring name = Utf8ToWide(e.value("name", std::string()));
-    if (!SameName(name, fileName)) continue;
-    return StagedInf{name, Utf8ToWide(e.value("originalName", std::string())),
-                     Utf8ToWide(e.value("originalCatalog", std::string()))};
+  const json& all = m.doc["infs"];
+  auto index = std::static_pointer_cast<StagedIndex>(m.stagedIndex);
+  if (!index || index->list != &all || index->size != all.size() || index->loads != m.loads) {
+    index = std::make_shared<StagedIndex>();
+    index->list = &all;
+    index->size = all.size();
+    index->loads = m.loads;
+    for (size_t i = 0; i < all.size(); ++i)
+      if (all[i].is_object()) index->byName.emplace(Folded(Utf8ToWide(all[i].value("name", std::string()))), i);
+    m.stagedIndex = index;
   }
-  return std::nullopt;
+  auto it = index->byName.find(Folded(fileName));
+  if (it == index->byName.end()) return std::nullopt;
+  const json& e = all[it->second];
+  return StagedInf{Utf8ToWide(e.value("name", std::string())), Utf8ToWide(e.value("originalName", std::string())),
+                   Utf8ToWide(e.value("originalCatalog", std::string()))};
 }
 
 }  // namespace winsim::inf

@@ -85,6 +85,7 @@ class Machine {
   // Lookups of the Plug and Play devices by instance ID and by parent (devices.cpp), built from
   // `devices` when first needed and again whenever that list has grown or the file was reloaded.
   std::shared_ptr<void> deviceIndex;
+  std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (inf.cpp)
   unsigned loads = 0;  // times machine.json was read into `doc`
 
   // Hooks of the parts of winsim that keep typed state: called before the machine is saved.
