@@ -7,10 +7,15 @@
 // window's procedure runs on the window's thread inside its GetMessageW, and the structure lives
 // until the procedure returns.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -36,6 +41,84 @@ namespace pnp = winsim::pnp;
 namespace {
 
 constexpr const char kRequestDir[] = "plug-requests";
+
+}  // namespace
+
+namespace winsim::user {
+
+// Wakes the program's blocked threads when the winsim command leaves a plug request, so that they
+// can wait without looking for one every few milliseconds: a program waiting for a device uses
+// no CPU, as on Windows. Watches the machine directory (for the request directory's creation) and
+// the request directory, and stops when the program's user32 state goes.
+class RequestWatcher {
+ public:
+  // Null when the host cannot watch the directory; blocked threads then poll.
+  static std::shared_ptr<RequestWatcher> Start(const fs::path& machineDir) {
+    auto w = std::shared_ptr<RequestWatcher>(new RequestWatcher(machineDir));
+    if (w->inotify_ < 0 || w->stop_ < 0 || w->machineWatch_ < 0) return nullptr;
+    w->WatchRequestDir();
+    w->thread_ = std::thread([raw = w.get()] { raw->Run(); });
+    return w;
+  }
+
+  ~RequestWatcher() {
+    if (thread_.joinable()) {
+      uint64_t one = 1;
+      ssize_t n = ::write(stop_, &one, sizeof one);
+      (void)n;
+      thread_.join();
+    }
+    if (inotify_ >= 0) ::close(inotify_);
+    if (stop_ >= 0) ::close(stop_);
+  }
+
+  // Whether a request may have come since the last call; the first call says yes, for requests
+  // left before the program listened.
+  bool TakeSignal() { return signalled_.exchange(false); }
+
+ private:
+  explicit RequestWatcher(const fs::path& machineDir) : dir_(machineDir) {
+    inotify_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    stop_ = ::eventfd(0, EFD_CLOEXEC);
+    if (inotify_ >= 0) machineWatch_ = ::inotify_add_watch(inotify_, dir_.c_str(), IN_CREATE | IN_MOVED_TO);
+  }
+
+  // Adding a watch twice keeps the one there is.
+  void WatchRequestDir() {
+    ::inotify_add_watch(inotify_, (dir_ / kRequestDir).c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
+  }
+
+  void Run() {
+    pollfd fds[2] = {{inotify_, POLLIN, 0}, {stop_, POLLIN, 0}};
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents) return;
+      if (!(fds[0].revents & POLLIN)) continue;
+      while (::read(inotify_, events, sizeof events) > 0) {
+      }
+      WatchRequestDir();  // the directory may just have been made
+      signalled_ = true;
+      // Taking the mutex orders this wake after a blocked thread's look for requests, or before
+      // its next one: either it is already waiting, or it will see the signal.
+      sched::Scheduler& s = sched::Get();
+      { std::lock_guard<std::mutex> g(s.mu); }
+      s.cv.notify_all();
+    }
+  }
+
+  fs::path dir_;
+  int inotify_ = -1, stop_ = -1, machineWatch_ = -1;
+  std::atomic<bool> signalled_{true};
+  std::thread thread_;
+};
+
+}  // namespace winsim::user
+
+namespace {
 
 int64_t SteadyMillis() {
   using namespace std::chrono;
@@ -158,16 +241,22 @@ void StartTimeline(Machine& m, user::State& st) {
 
 namespace winsim::sched {
 
-bool Listening(Machine& m) { return m.user && !user::Of(m).registrations.empty(); }
+bool PollsForRequests(Machine& m) {
+  return m.user && !user::Of(m).registrations.empty() && !user::Of(m).requestWatcher;
+}
 
 int64_t DeliverDue(Machine& m) {
   if (!m.user) return kNever;
   user::State& st = user::Of(m);
   if (!st.registrations.empty()) {
-    int64_t steady = SteadyMillis();
-    if (steady >= st.nextRequestCheck) {
-      st.nextRequestCheck = steady + 50;
-      TakeRequests(m, st);
+    if (st.requestWatcher) {
+      if (st.requestWatcher->TakeSignal()) TakeRequests(m, st);
+    } else {
+      int64_t steady = SteadyMillis();
+      if (steady >= st.nextRequestCheck) {
+        st.nextRequestCheck = steady + kRequestPollMs;
+        TakeRequests(m, st);
+      }
     }
   }
   int64_t now = NowMillis(m);
@@ -225,6 +314,7 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, D
   r.handle = m.AddHandle(user::kNotifyKind);
   st.registrations.push_back(r);
   if (!st.timelineStarted) StartTimeline(m, st);
+  if (!st.requestWatcher) st.requestWatcher = user::RequestWatcher::Start(m.dir);
   s.cv.notify_all();  // blocked threads now have a timeline to wait for
   return reinterpret_cast<HDEVNOTIFY>(r.handle);
 }

@@ -78,7 +78,9 @@ int64_t DeadlineAfter(Machine& m, DWORD ms);
 // timeline, plug requests) and reports the earliest time something else will become due.
 // Implemented in notify.cpp.
 int64_t DeliverDue(Machine& m);
-// Whether the program listens for devices, so that a blocked thread looks for plug requests.
-bool Listening(Machine& m);
+// Whether a blocked thread must look for plug requests itself, every kRequestPollMs: the program
+// listens for devices and no watcher tells it when a request comes.
+bool PollsForRequests(Machine& m);
+inline constexpr int64_t kRequestPollMs = 50;
 
 }  // namespace winsim::sched

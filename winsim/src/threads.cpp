@@ -57,10 +57,6 @@ void JoinScheduler(Scheduler& s) {
   }
 }
 
-// A thread blocked on a virtual clock with nothing due: it waits in real time only for plug
-// requests, which come from outside the process.
-constexpr auto kRequestPoll = std::chrono::milliseconds(50);
-
 }  // namespace
 
 DWORD CurrentThreadId() {
@@ -106,7 +102,10 @@ DWORD Block(const Ready& ready, int64_t deadline, DWORD timeoutResult,
       isBlocked = true;
     }
     s.waiting[token] = {wake, &ready};
-    bool virtualClock = m.virtualClock, listening = Listening(m);
+    // A thread blocked on a virtual clock with nothing due waits in real time only for plug
+    // requests, which come from outside the process.
+    const auto requestPoll = std::chrono::milliseconds(kRequestPollMs);
+    bool virtualClock = m.virtualClock, polling = PollsForRequests(m);
     if (virtualClock && s.blocked >= s.participants) {
       int64_t next = due;
       bool someoneReady = false;  // woken, but not yet back from its wait
@@ -123,12 +122,12 @@ DWORD Block(const Ready& ready, int64_t deadline, DWORD timeoutResult,
     }
     api.unlock();
     if (virtualClock) {
-      if (listening) s.cv.wait_for(lk, kRequestPoll);
+      if (polling) s.cv.wait_for(lk, requestPoll);
       else s.cv.wait(lk);
     } else {
       int64_t next = std::min(wake, due);
       auto span = std::chrono::milliseconds(next == kNever ? 3600 * 1000 : std::max<int64_t>(next - now, 0));
-      if (listening) span = std::min<std::chrono::milliseconds>(span, kRequestPoll);
+      if (polling) span = std::min<std::chrono::milliseconds>(span, requestPoll);
       s.cv.wait_for(lk, span);
     }
   }

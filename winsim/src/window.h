@@ -16,6 +16,8 @@
 
 namespace winsim::user {
 
+class RequestWatcher;
+
 struct WndClass {
   std::wstring name;
   WNDPROC proc = nullptr;
@@ -79,6 +81,9 @@ struct State {
   std::vector<TimelineEvent> timeline;
   uintptr_t nextWindow = 0x10012;
   ATOM nextAtom = 0xC0A0;
+  // Plug requests: a watcher wakes blocked threads when one is left (notify.cpp); without one,
+  // blocked threads look for them every kRequestPollMs.
+  std::shared_ptr<RequestWatcher> requestWatcher;
   int64_t nextRequestCheck = 0;  // steady-clock milliseconds
 };
 
