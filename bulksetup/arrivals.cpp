@@ -149,7 +149,7 @@ DWORD WINAPI worker_main(LPVOID) {
     ProcessQueue();
   }
   // Without the worker, arrivals would be queued for ever while the run waits: it ends instead.
-  if (waitFailed && !Exiting) SetEvent(EndEvent);
+  if (waitFailed && !Exiting) EndRun();
 
   // The monitor sets WorkEvent under the lock; once cleared there, it is no longer touched.
   HANDLE work;
@@ -207,7 +207,7 @@ void ProcessArrival(const WCHAR* deviceId) {
     FreeDeviceRecord(record);
     if (installed) {
       LogQuick(LOG_INFO, "Driver Installed! Ending process...");
-      SetEvent(EndEvent);
+      EndRun();
     }
   }
   SetupDiDestroyDeviceInfoList(set);

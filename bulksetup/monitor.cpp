@@ -155,7 +155,7 @@ DWORD WINAPI dev_mon_main(LPVOID) {
   if (!CreateHiddenWindow()) {
     Log(LOG_ERROR, "dev_mon_main - CreateHiddenWindow Failed. GetLastError: %d", static_cast<int>(GetLastError()));
     // Nothing could ever report a device now; end the run rather than wait for one.
-    SetEvent(EndEvent);
+    EndRun();
     SetEvent(MonitorDoneEvent);
     return 0;
   }
@@ -163,17 +163,17 @@ DWORD WINAPI dev_mon_main(LPVOID) {
 
   if (!FindSupportedInf()) {
     Log(LOG_INFO, "Vexa Q52 USB Bulk Driver not found on Host System");
-    SetEvent(EndEvent);
+    EndRun();
   } else {
     Log(LOG_INFO, "Vexa Q52 USB Bulk Driver is available");
     if (FindInstalledDevices() == 1)
-      SetEvent(EndEvent);
+      EndRun();
     else
       Log(LOG_INFO, "Waiting for Vexa Q52 USB Bulk Capable Device...");
 
     // A stop that came before the window existed posted its WM_CLOSE nowhere: don't wait for it.
     // A loop that GetMessageW ended leaves the run waiting for arrivals nobody reports: it ends.
-    if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0 && !RunMessageLoop()) SetEvent(EndEvent);
+    if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0 && !RunMessageLoop()) EndRun();
   }
 
   // Given back on every road, so that no registration outlives the thread that receives it.
