@@ -11,7 +11,8 @@
 // Creates MonitorDoneEvent, StopEvent and WorkEvent and starts the monitor and worker threads;
 // false (with nothing left running) when any of them could not be created.
 bool StartMonitoring();
-// Stops both threads and waits for them to end; then closes their handles and the events.
+// Stops both threads and waits for them to end; then closes their handles and the events. A
+// thread whose end cannot be seen (its wait keeps failing) keeps them open to the process's end.
 void StopMonitoring();
 
 DWORD WINAPI dev_mon_main(LPVOID);
