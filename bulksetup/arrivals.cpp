@@ -136,12 +136,20 @@ void UpdateArrivalQueue(const WCHAR* interfaceName, WPARAM event) {
 }
 
 DWORD WINAPI worker_main(LPVOID) {
-  for (;;) {
+  // Exiting is looked at as well as StopEvent: a stop whose StopEvent could not be set wakes the
+  // worker through WorkEvent instead.
+  bool waitFailed = false;
+  while (!Exiting) {
     HANDLE events[2] = {StopEvent, WorkEvent};
     DWORD which = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    if (which != WAIT_OBJECT_0 + 1) break;
+    if (which != WAIT_OBJECT_0 + 1 || Exiting) {
+      waitFailed = which != WAIT_OBJECT_0 && which != WAIT_OBJECT_0 + 1;
+      break;
+    }
     ProcessQueue();
   }
+  // Without the worker, arrivals would be queued for ever while the run waits: it ends instead.
+  if (waitFailed && !Exiting) EndRun();
 
   // The monitor sets WorkEvent under the lock; once cleared there, it is no longer touched.
   HANDLE work;
@@ -199,7 +207,7 @@ void ProcessArrival(const WCHAR* deviceId) {
     FreeDeviceRecord(record);
     if (installed) {
       LogQuick(LOG_INFO, "Driver Installed! Ending process...");
-      SetEvent(EndEvent);
+      EndRun();
     }
   }
   SetupDiDestroyDeviceInfoList(set);

@@ -18,6 +18,16 @@ HWND MainWindow = NULL;
 WCHAR szTitle[kMaxLoadString];
 WCHAR szWindowClass[kMaxLoadString];
 
+void EndRun() {
+  const int kAttempts = 3;
+  const DWORD kRetryMs = 100;
+  if (!EndEvent) return;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (attempt) Sleep(kRetryMs);
+    if (SetEvent(EndEvent)) return;
+  }
+}
+
 void ParseCmdLine(LPCWSTR cmdLine) {
   Log(LOG_TRACE, "ParseCmdLine(%ws)", cmdLine ? cmdLine : L"");
   if (!cmdLine || !cmdLine[0]) return;

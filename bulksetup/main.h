@@ -30,6 +30,10 @@ const int kMaxLoadString = 100;
 extern WCHAR szTitle[kMaxLoadString];
 extern WCHAR szWindowClass[kMaxLoadString];
 
+// Sets EndEvent, which the main thread waits on for the whole run. Nothing else would end the run,
+// so a SetEvent that fails is tried again a few times.
+void EndRun();
+
 // Sets QuietMode when a slash-separated token of CMD_LINE begins with Q or q. Only the first
 // MAX_PATH - 1 characters are looked at.
 void ParseCmdLine(LPCWSTR cmdLine);

@@ -9,8 +9,9 @@
 #include "inffile.h"
 #include "log.h"
 #include "main.h"
+#include "ptrlist.h"
 
-HWND NotifyWindow = NULL;
+std::atomic<HWND> NotifyWindow(NULL);
 
 namespace {
 
@@ -20,6 +21,12 @@ const WCHAR kNotifyTitle[] = L"PlxHiddenNotify";
 HANDLE MonitorThread = NULL;
 HANDLE WorkerThread = NULL;
 
+// A wait for a thread's end that fails is tried again this often before the thread is given up on.
+const int kThreadWaitAttempts = 3;
+const DWORD kThreadWaitRetryMs = 100;
+// How long StopMonitoring waits for the monitor before it tries again to post a wake-up that failed.
+const DWORD kRepostMs = 1000;
+
 void CloseAndClear(HANDLE& handle) {
   if (handle) CloseHandle(handle);
   handle = NULL;
@@ -27,6 +34,56 @@ void CloseAndClear(HANDLE& handle) {
 
 HANDLE StartSuspended(LPTHREAD_START_ROUTINE routine, DWORD* threadId) {
   return CreateThread(NULL, 0, routine, NULL, CREATE_SUSPENDED, threadId);
+}
+
+// Tells both threads to leave their loops. StopEvent first: the monitor, woken by WM_CLOSE, must
+// find it set. A worker that StopEvent could not reach is woken through WorkEvent and sees Exiting.
+void SignalStop() {
+  const bool stopSet = SetEvent(StopEvent) != FALSE;
+  Exiting = true;
+  if (!stopSet) {
+    QueueLock lock;
+    if (WorkEvent) SetEvent(WorkEvent);
+  }
+}
+
+// False when THREAD's end could not be seen: its wait kept failing.
+bool WaitForThreadEnd(HANDLE thread) {
+  if (!thread) return true;
+  for (int attempt = 0; attempt < kThreadWaitAttempts; ++attempt) {
+    if (attempt) Sleep(kThreadWaitRetryMs);
+    if (WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0) return true;
+  }
+  return false;
+}
+
+// Once both threads have ended. A thread whose end could not be seen may still use the events
+// and the queue: then they are left to the end of the process rather than closed under it.
+void ReleaseThreads(bool ended) {
+  if (ended) {
+    CloseAndClear(WorkerThread);
+    CloseAndClear(MonitorDoneEvent);
+    CloseAndClear(MonitorThread);
+    CloseAndClear(StopEvent);
+    CloseAndClear(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
+    ClearArrivalQueue();
+  }
+  ThreadsStarted = false;
+}
+
+// The monitor's message loop. False when GetMessageW failed: nothing reports a device any more.
+bool RunMessageLoop() {
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageW(&msg, NULL, 0, 0)) != 0) {
+    if (got == -1) return false;
+    if (WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) break;
+    // Only StopMonitoring posts WM_CLOSE here. Dispatched, it would destroy the window and leave
+    // the thread waiting for messages that never come, should StopEvent not have been set.
+    if (msg.hwnd == NotifyWindow && msg.message == WM_CLOSE) break;
+    DispatchMessageW(&msg);
+  }
+  return true;
 }
 
 }  // namespace
@@ -64,18 +121,12 @@ bool StartMonitoring() {
   bool workerRuns = ResumeThread(WorkerThread) != kResumeFailed;
   if (!workerRuns || ResumeThread(MonitorThread) == kResumeFailed) {
     LogQuick(LOG_ERROR, "Thread starting failure...");
+    bool ended = true;
     if (workerRuns) {
-      SetEvent(StopEvent);
-      Exiting = true;
-      WaitForSingleObject(WorkerThread, INFINITE);
+      SignalStop();
+      ended = WaitForThreadEnd(WorkerThread);
     }
-    CloseAndClear(WorkerThread);
-    CloseAndClear(MonitorThread);
-    CloseAndClear(MonitorDoneEvent);
-    CloseAndClear(StopEvent);
-    CloseAndClear(WorkEvent);
-    ClearArrivalQueue();
-    ThreadsStarted = false;
+    ReleaseThreads(ended);
     return false;
   }
   ThreadsStarted = true;
@@ -84,29 +135,27 @@ bool StartMonitoring() {
 
 void StopMonitoring() {
   if (!ThreadsStarted) return;
-  // StopEvent first: the monitor, woken by WM_CLOSE, must find it set.
-  SetEvent(StopEvent);
-  Exiting = true;
-  PostMessageW(NotifyWindow, WM_CLOSE, 0, 0);
+  SignalStop();
+  BOOL posted = PostMessageW(NotifyWindow, WM_CLOSE, 0, 0);
   LogQuick(LOG_TRACE, "Exiting...");
-  WaitForSingleObject(MonitorDoneEvent, INFINITE);
-  WaitForSingleObject(MonitorThread, INFINITE);  // done is set just before its routine returns
-  // The worker may still be installing; the events stay open until it has ended.
-  WaitForSingleObject(WorkerThread, INFINITE);
-  CloseAndClear(WorkerThread);
-  CloseAndClear(MonitorDoneEvent);
-  CloseAndClear(MonitorThread);
-  CloseAndClear(StopEvent);
-  CloseAndClear(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
-  ClearArrivalQueue();
-  ThreadsStarted = false;
+  // The monitor leaves GetMessageW only for a message, so a wake-up that could not be posted is
+  // posted again until one is, or the monitor has ended by itself (before its loop). Its thread's
+  // end counts as done as well: a MonitorDoneEvent that could not be set keeps nobody waiting.
+  HANDLE monitor[2] = {MonitorDoneEvent, MonitorThread};
+  while (WaitForMultipleObjects(2, monitor, FALSE, posted ? INFINITE : kRepostMs) == WAIT_TIMEOUT)
+    posted = PostMessageW(NotifyWindow, WM_CLOSE, 0, 0);
+  // Done is set just before the monitor's routine returns; the worker may still be installing.
+  // The events stay open until both threads have ended.
+  const bool monitorEnded = WaitForThreadEnd(MonitorThread);
+  const bool workerEnded = WaitForThreadEnd(WorkerThread);
+  ReleaseThreads(monitorEnded && workerEnded);
 }
 
 DWORD WINAPI dev_mon_main(LPVOID) {
   if (!CreateHiddenWindow()) {
     Log(LOG_ERROR, "dev_mon_main - CreateHiddenWindow Failed. GetLastError: %d", static_cast<int>(GetLastError()));
     // Nothing could ever report a device now; end the run rather than wait for one.
-    SetEvent(EndEvent);
+    EndRun();
     SetEvent(MonitorDoneEvent);
     return 0;
   }
@@ -114,23 +163,17 @@ DWORD WINAPI dev_mon_main(LPVOID) {
 
   if (!FindSupportedInf()) {
     Log(LOG_INFO, "Vexa Q52 USB Bulk Driver not found on Host System");
-    SetEvent(EndEvent);
+    EndRun();
   } else {
     Log(LOG_INFO, "Vexa Q52 USB Bulk Driver is available");
     if (FindInstalledDevices() == 1)
-      SetEvent(EndEvent);
+      EndRun();
     else
       Log(LOG_INFO, "Waiting for Vexa Q52 USB Bulk Capable Device...");
 
     // A stop that came before the window existed posted its WM_CLOSE nowhere: don't wait for it.
-    if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
-      MSG msg;
-      BOOL got;
-      while ((got = GetMessageW(&msg, NULL, 0, 0)) != 0) {
-        if (got == -1 || WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) break;
-        DispatchMessageW(&msg);
-      }
-    }
+    // A loop that GetMessageW ended leaves the run waiting for arrivals nobody reports: it ends.
+    if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0 && !RunMessageLoop()) EndRun();
   }
 
   // Given back on every road, so that no registration outlives the thread that receives it.

@@ -6,10 +6,13 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <atomic>
+
 // Creates MonitorDoneEvent, StopEvent and WorkEvent and starts the monitor and worker threads;
 // false (with nothing left running) when any of them could not be created.
 bool StartMonitoring();
-// Stops both threads and waits for them to end; then closes their handles and the events.
+// Stops both threads and waits for them to end; then closes their handles and the events. A
+// thread whose end cannot be seen (its wait keeps failing) keeps them open to the process's end.
 void StopMonitoring();
 
 DWORD WINAPI dev_mon_main(LPVOID);
@@ -20,4 +23,5 @@ LRESULT CALLBACK NotifyWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
 // the arrival queue; other device types are ignored.
 void OnDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* header);
 
-extern HWND NotifyWindow;
+// Written by the monitor thread as it starts; read by StopMonitoring, which may run meanwhile.
+extern std::atomic<HWND> NotifyWindow;

@@ -2,9 +2,11 @@
 // machine in WINSIM_MACHINE, the start-up pass finds nothing to install, and the printer whose
 // devnode is in the file named by the first argument is plugged in. The run ends when the
 // driver is installed, or after a bounded wait on the machine's clock when it is not: a failed
-// install keeps the program waiting for the next arrival. Always exits 0, as the program does.
+// install keeps the program waiting for the next arrival. A run still waiting then says so on
+// standard output, with the number of threads still running. Always exits 0, as the program does.
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,7 +42,9 @@ int main(int argc, char** argv) {
       if (WaitForSingleObject(EndEvent, kStartUpMs) == WAIT_TIMEOUT && !printer.empty()) {
         winsim::AddDevice(printer);
         winsim::DeviceArrives(kPrinter);
-        WaitForSingleObject(EndEvent, kBoundMs);
+        if (WaitForSingleObject(EndEvent, kBoundMs) == WAIT_TIMEOUT)
+          std::printf("still waiting after %lu ms with %d thread(s) running\n", static_cast<unsigned long>(kBoundMs),
+                      winsim::ThreadsRunning());
       }
       StopMonitoring();
     }

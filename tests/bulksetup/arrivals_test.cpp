@@ -292,4 +292,18 @@ TEST(ProcessArrival, DeviceListUnavailable) {
   EXPECT_FALSE(Queue::Signalled(EndEvent));
 }
 
+// The main thread waits for EndEvent alone: a SetEvent that fails after the install is tried again
+// rather than leaving the run waiting for ever with the driver installed.
+TEST(ProcessArrival, EndsTheRunThoughSetEventFailsOnce) {
+  BulkMachine m;
+  winsim::PlugDevice(bulktest::kPrinter);
+  Queue q;
+  winsim::InjectFault("SetEvent", winsim::CallCount("SetEvent") + 1, ERROR_INVALID_HANDLE);
+  LogCapture log;
+  ProcessArrival(Wide(bulktest::kPrinter).c_str());
+  auto lines = log.Stop();
+  EXPECT_EQ(CountText(lines, "Driver Installed! Ending process..."), 1u);
+  EXPECT_TRUE(Queue::Signalled(EndEvent));
+}
+
 }  // namespace

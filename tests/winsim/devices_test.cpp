@@ -193,6 +193,25 @@ TEST_F(Devices, RegistryPropertiesWithTypesAndSizeProtocol) {
   SetupDiDestroyDeviceInfoList(set);
 }
 
+// The run report names the property of each read in call order, a failed or refused one too, so
+// that a test can tell a program's reads apart.
+TEST_F(Devices, RunReportListsThePropertyOfEveryRead) {
+  const DWORD reads[] = {SPDRP_DEVICEDESC, SPDRP_HARDWAREID, SPDRP_SERVICE, SPDRP_MAXIMUM_PROPERTY};
+  {
+    OneDevice q52(kQ52);
+    BYTE buffer[512];
+    winsim::InjectFault("SetupDiGetDeviceRegistryPropertyW", 2, ERROR_NOT_ENOUGH_MEMORY);
+    for (DWORD property : reads)
+      SetupDiGetDeviceRegistryPropertyW(q52.set, &q52.data, property, nullptr, buffer, sizeof buffer, nullptr);
+  }
+
+  std::string dir = machine_.dir();
+  winsim::ReleaseMachine();
+  auto report = nlohmann::json::parse(testsupport::ReadFile(dir + "/last-run.json"));
+  EXPECT_EQ(report["devicePropertyReads"], nlohmann::json(std::vector<DWORD>(std::begin(reads), std::end(reads))));
+  winsim::UseMachine(dir);
+}
+
 // What the real API can't be asked on Windows without risk: members of another set, handles
 // that are no sets at all.
 TEST_F(Devices, MembersBelongToTheirSet) {

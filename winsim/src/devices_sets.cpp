@@ -303,8 +303,12 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
   ApiCall call("SetupDiGetDeviceRegistryPropertyW");
-  if (call.fault()) return Fail(call.fault());
   Machine& m = call.machine();
+  // The run report names the property of every call, failed ones included, so that a test can
+  // tell which of a program's calls read which property. Bounded like the call trace.
+  json& reads = m.runReport["devicePropertyReads"];
+  if (reads.size() < 1000000) reads.push_back(Property);
+  if (call.fault()) return Fail(call.fault());
   pnp::DeviceInfoSet* set = pnp::FindSet(m, DeviceInfoSet);
   if (!set) return FALSE;
   pnp::Element* e = pnp::FindElement(*set, DeviceInfoData);
