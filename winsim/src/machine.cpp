@@ -22,6 +22,9 @@ namespace pnp {
 void CheckDevices(const json& doc);        // devices.cpp
 std::string DescribeDevices(const json& doc);  // devices.cpp
 }
+namespace user {
+void StopRequestWatcher(Machine& m);  // notify.cpp
+}
 
 namespace {
 
@@ -149,6 +152,9 @@ void SaveAtExit() {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winsim: %s\n", e.what());
   }
+  // The process is ending: no request will be taken now, and its watcher should not be a thread
+  // still running at exit.
+  user::StopRequestWatcher(*m);
   m->Unlock();
 }
 

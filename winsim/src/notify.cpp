@@ -116,6 +116,17 @@ class RequestWatcher {
   std::thread thread_;
 };
 
+// The watcher's thread takes the scheduler's mutex to wake blocked threads, so it is joined
+// with that mutex released.
+void StopRequestWatcher(Machine& m) {
+  if (!m.user) return;
+  std::shared_ptr<RequestWatcher> watcher;
+  {
+    std::lock_guard<std::mutex> g(sched::Get().mu);
+    watcher.swap(Of(m).requestWatcher);
+  }
+}
+
 }  // namespace winsim::user
 
 namespace {
