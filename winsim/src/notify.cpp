@@ -432,9 +432,12 @@ bool PlugOnMachine(const std::string& dirText, const std::string& instanceId, bo
   fs::path request;
   std::error_code ec;
   for (int64_t start = SteadyMillis(); SteadyMillis() - start < 10000;) {
+    // Taken first: a program may take the request and end between two looks.
+    if (!request.empty() && !fs::exists(request, ec)) return true;
     if (!Busy(dir)) {
-      // The program ended before it took the request: the change is made on disk instead.
-      if (!request.empty()) fs::remove(request, ec);
+      // The program has ended. A request it took is gone; one it left is withdrawn, and the
+      // change is made on disk instead.
+      if (!request.empty() && !fs::remove(request, ec)) return true;
       EditPresent(dir, instanceId, plug);
       return false;
     }
@@ -457,8 +460,6 @@ bool PlugOnMachine(const std::string& dirText, const std::string& instanceId, bo
         out << (plug ? "plug " : "unplug ") << instanceId << "\n";
       }
       fs::rename(tmp, request);
-    } else if (!fs::exists(request, ec)) {
-      return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -5,9 +5,13 @@
 #include <cfgmgr32.h>
 #include <dbt.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -326,23 +330,26 @@ TEST_F(Windows, TheTimelineBroadcastsAnArrivalToRegisteredWindows) {
 
 // ---------------------------------------------------------------- as processes
 
+// A machine in DIR without a timeline: the printer, attached once before, comes only from the
+// winsim command.
+void CreateMachineWithoutTimeline(const std::string& dir) {
+  testsupport::CreateMachineDir(dir);
+  std::ifstream in(dir + "/machine.json");
+  nlohmann::json doc = nlohmann::json::parse(in);
+  for (const auto& e : doc["timeline"]) {
+    nlohmann::json device = e.value("device", nlohmann::json::object());
+    device["instanceId"] = e["instanceId"];
+    device["present"] = false;
+    doc["devices"].push_back(device);
+  }
+  doc["timeline"] = nlohmann::json::array();
+  std::ofstream(dir + "/machine.json") << doc.dump(2);
+}
+
 TEST(WindowedProgram, GetsItsCommandLineAndALivePlug) {
   testsupport::TempDir tmp;
   std::string dir = tmp / "m";
-  testsupport::CreateMachineDir(dir);
-  // No timeline: the device, attached once before, comes only from the winsim command.
-  {
-    std::ifstream in(dir + "/machine.json");
-    nlohmann::json doc = nlohmann::json::parse(in);
-    for (const auto& e : doc["timeline"]) {
-      nlohmann::json device = e.value("device", nlohmann::json::object());
-      device["instanceId"] = e["instanceId"];
-      device["present"] = false;
-      doc["devices"].push_back(device);
-    }
-    doc["timeline"] = nlohmann::json::array();
-    std::ofstream(dir + "/machine.json") << doc.dump(2);
-  }
+  CreateMachineWithoutTimeline(dir);
   testsupport::ProcessResult probe;
   std::thread run([&] {
     probe = testsupport::Run("winsim-notifyprobe", {"2", "a b"}, tmp.path(), {{"WINSIM_MACHINE", dir}});
@@ -370,6 +377,56 @@ TEST(WindowedProgram, GetsItsCommandLineAndALivePlug) {
   EXPECT_EQ(offline.out, "");
   EXPECT_TRUE(nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json"))["devices"].dump().find(
                   "\"present\":true") != std::string::npos);
+}
+
+// The times the threads of process PID have been put on a CPU so far.
+unsigned long long RunsOf(pid_t pid) {
+  unsigned long long total = 0;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream in(task.path() / "schedstat");
+    unsigned long long cpu = 0, waited = 0, runs = 0;
+    if (in >> cpu >> waited >> runs) total += runs;
+  }
+  return total;
+}
+
+// A program waiting for devices keeps its threads off the CPU until something comes: a plug
+// request wakes it, nothing else does.
+TEST(WindowedProgram, WaitsWithoutWakingUntilAPlugComes) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer's own background thread wakes the process";
+#endif
+  testsupport::TempDir tmp;
+  std::string dir = tmp / "m";
+  CreateMachineWithoutTimeline(dir);
+  const std::string exe = testsupport::BinPath("winsim-notifyprobe"), out = tmp / "out";
+  testsupport::WriteFile(out, "");
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("WINSIM_MACHINE", dir.c_str(), 1);
+    if (!freopen(out.c_str(), "w", stdout) || chdir(tmp.path().c_str()) != 0) _exit(127);
+    execl(exe.c_str(), exe.c_str(), "1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // Measured once it listens and has settled in its wait; the request directory does not exist yet.
+  for (int i = 0; i < 500 && testsupport::ReadFile(out).find("listening\n") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const unsigned long long before = RunsOf(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const unsigned long long woken = RunsOf(pid) - before;
+  auto plug = testsupport::Run("winsim", {"plug", dir, kQ52}, tmp.path());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  // Polling every 50 ms would put each of its threads on a CPU about 20 times in that second.
+  EXPECT_LE(woken, 2u);
+  EXPECT_EQ(plug.status, 0) << plug.err;
+  EXPECT_NE(plug.out.find("the running program took it"), std::string::npos) << plug.out;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(testsupport::Lines(testsupport::ReadFile(out)),
+            (std::vector<std::string>{"cmdline [1] show 10", "listening", std::string("arrival ") + kQ52Interface}));
 }
 
 }  // namespace
