@@ -22,8 +22,8 @@ class CUninstallClass {
   bool RemoveFiles();
 
  private:
-  // True when the driver or the monitor is still installed after its removal, or the spooler
-  // can't be asked.
+  // True, and logged, when the driver or the monitor is still installed after its removal, or
+  // the spooler can't be asked, or either list can't be had.
   bool PrintObjectsRemain();
 
   CUninstallClass(const CUninstallClass&) = delete;
