@@ -181,7 +181,10 @@ bool CPrinterClass::IsInstalled() {
 
 int CPrinterClass::Remove() {
   CSpoolerName name;
-  if (!IsPrinterInstalled(name, false)) return ERROR_PRINTER_NOT_FOUND;
+  bool listed = true;
+  // A printer list that could not be had hides the printer and its queue: the run must not go
+  // on as if there were none.
+  if (!IsPrinterInstalled(name, false, &listed)) return listed ? ERROR_PRINTER_NOT_FOUND : kJobsQueued;
   if (!KillPrintJobs()) return kJobsQueued;
   RemovePrinter(name.Get());
   return 0;

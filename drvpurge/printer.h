@@ -14,7 +14,9 @@ class CPrinterClass : public CGenericClass {
   CPrinterClass();
 
   int Install() override;  // 0, or 1603
-  int Remove() override;   // 0, 3012 when no printer uses the driver, -30 while jobs are queued
+  // 0, 3012 when no printer uses the driver, -30 while jobs are queued or when the printers or
+  // the queue can't be read
+  int Remove() override;
   bool IsInstalled() override;
 
   // Finds the first local printer of the driver; NAME receives its whole name. With REMOVE it is
