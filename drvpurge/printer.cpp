@@ -72,10 +72,10 @@ bool CPrinterClass::IsPrinterInstalled(CSpoolerName& name, bool remove, bool* li
   {
     CSpoolerList list;
     bool fetched = list.Fetch(
-            [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
-              return EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, buffer, size, needed, returned);
-            },
-            true, kMessages);
+        [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+          return EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, buffer, size, needed, returned);
+        },
+        true, kMessages);
     if (listed != NULL) *listed = list.Listed();
     for (DWORD i = 0; fetched && i < list.Count(); ++i) {
       const PRINTER_INFO_2W& printer = list.At<PRINTER_INFO_2W>(i);

@@ -211,8 +211,8 @@ TEST_F(MonitorTest, SystemDirectoryComponentsBindOnlyToADirectoryThatFits) {
     CApiClass api;
     CMonitorClass monitor;
     CPrinterClass printer;
-    for (const CGenericClass* component : {static_cast<const CGenericClass*>(&api), static_cast<const CGenericClass*>(&monitor),
-                                           static_cast<const CGenericClass*>(&printer)}) {
+    const CGenericClass* const components[] = {&api, &monitor, &printer};
+    for (const CGenericClass* component : components) {
       EXPECT_EQ(component->initialized(), row.bound);
       EXPECT_EQ(drvtest::Narrow(component->targetDirectory()), row.bound ? directory : "");
     }

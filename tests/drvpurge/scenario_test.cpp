@@ -251,7 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Acted on by its first 259 characters, the long name would be the other printer's.
         Scenario{"LongPrinterName", "long-printer-name", {}, 0, 0, 1, false,
                  Concat({{kDriverFound, Info("Printer \"" + kLongName + "\" Installed"),
-                          Info("Printer \"" + kLongName + "\" Installed"), Info("Printer \"" + kLongName + "\" Removed")},
+                          Info("Printer \"" + kLongName + "\" Installed"),
+                          Info("Printer \"" + kLongName + "\" Removed")},
                          kDriverRemoved, kMonitorRemoved, kListsRemoved, {kDirRemoved, kKeyDeleted, Final(0)}}),
                  Join({{"DeletePrinter " + kLongName}, kDriverChanges, kMonitorChanges, kListChanges, kShellChanges,
                        {kDirChange, kKeyChange}}),
