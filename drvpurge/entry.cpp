@@ -76,10 +76,10 @@ bool CheckLaterVersion() {
   LSTATUS rc = RegOpenKeyW(HKEY_LOCAL_MACHINE, kLaterReleaseKey, &key);
   if (rc == ERROR_FILE_NOT_FOUND) return true;
   if (rc != ERROR_SUCCESS) {
-    // The key may be there but unreadable: going on could remove what a later release still
-    // uses, so an unanswered question stops the run like a yes.
+    // Only a key that opens stops the run. Anything else lets it go on, but a person reading the
+    // log should see that the question went unanswered.
     Log(LOG_ERROR, "CheckLaterVersion - RegOpenKey Failed. rc=0x%x", static_cast<unsigned>(rc));
-    return false;
+    return true;
   }
   RegCloseKey(key);
   printf("%s\n", kLaterReleaseMessage);

@@ -17,7 +17,7 @@ struct SpoolerEnumMessages {
 // Owns the fetched list until it goes.
 class CSpoolerList {
  public:
-  CSpoolerList() : m_pBuffer(NULL), m_dwCount(0) {}
+  CSpoolerList() : m_pBuffer(NULL), m_dwCount(0), m_bListed(false) {}
   ~CSpoolerList();
 
   // Size query, allocation and fetch. ZERO_IS_NONE: a needed size of 0 means an empty list
@@ -25,6 +25,9 @@ class CSpoolerList {
   // allocation or fetch is logged with its message. False when nothing was fetched.
   bool Fetch(const SpoolerEnumCall& call, bool zeroIsNone, const SpoolerEnumMessages& messages);
 
+  // Whether the spooler answered the last Fetch: it returned the list, or said that it is empty.
+  // False when the list could not be had, which says nothing about what is installed.
+  bool Listed() const { return m_bListed; }
   DWORD Count() const { return m_dwCount; }
   // The I-th record of the fetched list, I below Count().
   template <typename Record>
@@ -38,8 +41,24 @@ class CSpoolerList {
 
   void* m_pBuffer;
   DWORD m_dwCount;
+  bool m_bListed;
 };
 
-// Copies a name the spooler returned into a buffer of MAX_PATH characters. A longer name is cut
-// to MAX_PATH - 1 characters; a null one becomes empty.
-void CopySpoolerName(wchar_t (&buffer)[MAX_PATH], const wchar_t* name);
+// A printer or port name as the spooler listed it, held whole: cut to a fixed buffer, a long name
+// could name another object, which would then be checked or deleted in its place.
+class CSpoolerName {
+ public:
+  CSpoolerName() : m_pName(NULL) {}
+  ~CSpoolerName();
+
+  // A null NAME becomes empty. False, and empty, when there is no memory for the copy.
+  bool Assign(const wchar_t* name);
+  // Empty until a name has been assigned.
+  const wchar_t* Get() const { return m_pName != NULL ? m_pName : L""; }
+
+ private:
+  CSpoolerName(const CSpoolerName&);
+  CSpoolerName& operator=(const CSpoolerName&);
+
+  wchar_t* m_pName;
+};

@@ -13,23 +13,28 @@ const wchar_t kMonitorDll[] = L"vexaktmon.dll";
 
 CMonitorClass::CMonitorClass() {
   wchar_t systemDirectory[MAX_PATH] = {0};
-  if (GetSystemDirectoryW(systemDirectory, MAX_PATH) != 0)
+  // A directory too long for the buffer comes back as the size it needs, with nothing in the
+  // buffer: bound to that, the monitor's files would be looked for at the drive's root.
+  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+  if (length != 0 && length < MAX_PATH)
     m_bInitialized = Initialize(kMonitorComponent, L"", systemDirectory);
   else
     m_bInitialized = false;
 }
 
-bool CMonitorClass::IsMonitorInstalled() {
+bool CMonitorClass::IsMonitorInstalled(bool* listed) {
   static const SpoolerEnumMessages kMessages = {
       "IsMonitorInstalled - Memory Allocation Failed. GetLastError():%d",
       "IsMonitorInstalled - EnumMonitors #2 Failed. GetLastError():%d"};
   CSpoolerList list;
   bool found = false;
-  if (list.Fetch(
-          [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return EnumMonitorsW(NULL, 1, buffer, size, needed, returned);
-          },
-          false, kMessages)) {
+  bool fetched = list.Fetch(
+      [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+        return EnumMonitorsW(NULL, 1, buffer, size, needed, returned);
+      },
+      false, kMessages);
+  if (listed != NULL) *listed = list.Listed();
+  if (fetched) {
     for (DWORD i = 0; i < list.Count(); ++i) {
       const MONITOR_INFO_1W& monitor = list.At<MONITOR_INFO_1W>(i);
       if (monitor.pName == NULL || lstrcmpiW(monitor.pName, kMonitorName) != 0) continue;
@@ -42,7 +47,7 @@ bool CMonitorClass::IsMonitorInstalled() {
   return found;
 }
 
-bool CMonitorClass::IsPortAdded(wchar_t (&port)[MAX_PATH], bool remove) {
+bool CMonitorClass::IsPortAdded(CSpoolerName& port, bool remove) {
   static const SpoolerEnumMessages kMessages = {"IsPortAdded - Memory Allocation Failed. GetLastError():%d",
                                                 "IsPortAdded - EnumPorts #2 Failed. GetLastError():%d"};
   CSpoolerList list;
@@ -62,11 +67,12 @@ bool CMonitorClass::IsPortAdded(wchar_t (&port)[MAX_PATH], bool remove) {
     if (lstrcmpiW(entry.pMonitorName, kMonitorName) != 0) continue;
     const wchar_t* name = entry.pPortName != NULL ? entry.pPortName : L"";
     WLog(LOG_TRACE, L"PortName: \"%s\" installed.", name);
-    CopySpoolerName(port, name);
+    // A port whose name can't be kept is still counted; the caller gets an empty name, which
+    // names no port, rather than none at all.
+    port.Assign(name);
     found = true;
     if (remove) {
       WLog(LOG_TRACE, L"Removing Port \"%s\"...", name);
-      // The spooler's own name, not the copy: a name too long for the buffer is cut there.
       if (RemovePort(name)) found = false;
     }
   }
@@ -113,7 +119,7 @@ int CMonitorClass::Remove() {
   // a failed step does not stop the next one.
   Spooler().StopSpooler();
   Spooler().StartSpooler();
-  wchar_t port[MAX_PATH] = {0};
+  CSpoolerName port;
   IsPortAdded(port, true);
   Spooler().StopSpooler();
   Spooler().StartSpooler();

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "enumeration.h"
 #include "generic.h"
 
 extern const wchar_t kMonitorName[];
@@ -16,11 +17,13 @@ class CMonitorClass : public CGenericClass {
   int Remove() override;   // 0 once the monitor was found, 3012 when it is not installed
   bool IsInstalled() override;
 
-  bool IsMonitorInstalled();
-  // Without REMOVE: whether the monitor has a port; PORT receives the last one listed. With
-  // REMOVE: deletes the monitor's ports in the spooler's order up to the first that can't be
-  // deleted, and tells whether such a port is left (PORT then holds its name).
-  bool IsPortAdded(wchar_t (&port)[MAX_PATH], bool remove);
+  // LISTED, when given, tells whether the monitors could be listed at all: a false result means
+  // "not installed" only then.
+  bool IsMonitorInstalled(bool* listed = NULL);
+  // Without REMOVE: whether the monitor has a port; PORT receives the whole name of the last one
+  // listed. With REMOVE: deletes the monitor's ports in the spooler's order up to the first that
+  // can't be deleted, and tells whether such a port is left (PORT then holds its name).
+  bool IsPortAdded(CSpoolerName& port, bool remove);
   bool InstallMonitor();
   bool RemoveMonitor();
   bool RemovePort(const wchar_t* port);

@@ -55,33 +55,41 @@ class CHeapBlock {
 
 CPrinterClass::CPrinterClass() {
   wchar_t systemDirectory[MAX_PATH] = {0};
-  if (GetSystemDirectoryW(systemDirectory, MAX_PATH) != 0)
+  // A directory too long for the buffer comes back as the size it needs, with nothing in the
+  // buffer: bound to that, the component's paths would start at the drive's root.
+  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+  if (length != 0 && length < MAX_PATH)
     m_bInitialized = Initialize(kPrinterComponent, L"", systemDirectory);
   else
     m_bInitialized = false;
 }
 
-bool CPrinterClass::IsPrinterInstalled(wchar_t (&name)[MAX_PATH], bool remove) {
+bool CPrinterClass::IsPrinterInstalled(CSpoolerName& name, bool remove, bool* listed) {
   static const SpoolerEnumMessages kMessages = {
       "IsPrinterInstalled - Memory Allocation Failed. GetLastError():%d",
       "IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():%d"};
   bool found = false;
   {
     CSpoolerList list;
-    if (list.Fetch(
-            [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
-              return EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, buffer, size, needed, returned);
-            },
-            true, kMessages)) {
-      for (DWORD i = 0; i < list.Count(); ++i) {
-        const PRINTER_INFO_2W& printer = list.At<PRINTER_INFO_2W>(i);
-        if (printer.pDriverName == NULL || lstrcmpiW(printer.pDriverName, kPrinterDriverName) != 0) continue;
-        const wchar_t* printerName = printer.pPrinterName != NULL ? printer.pPrinterName : L"";
-        WLog(LOG_INFO, L"Printer \"%s\" Installed", printerName);
-        CopySpoolerName(name, printerName);
-        found = true;
+    bool fetched = list.Fetch(
+        [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+          return EnumPrintersW(PRINTER_ENUM_LOCAL, NULL, 2, buffer, size, needed, returned);
+        },
+        true, kMessages);
+    if (listed != NULL) *listed = list.Listed();
+    for (DWORD i = 0; fetched && i < list.Count(); ++i) {
+      const PRINTER_INFO_2W& printer = list.At<PRINTER_INFO_2W>(i);
+      if (printer.pDriverName == NULL || lstrcmpiW(printer.pDriverName, kPrinterDriverName) != 0) continue;
+      const wchar_t* printerName = printer.pPrinterName != NULL ? printer.pPrinterName : L"";
+      WLog(LOG_INFO, L"Printer \"%s\" Installed", printerName);
+      // Without its name the printer can't be acted on: as if the list could not be had.
+      if (!name.Assign(printerName)) {
+        Log(LOG_ERROR, kMessages.allocationFailed, static_cast<int>(GetLastError()));
+        if (listed != NULL) *listed = false;
         break;
       }
+      found = true;
+      break;
     }
   }
   if (!found) {
@@ -90,7 +98,7 @@ bool CPrinterClass::IsPrinterInstalled(wchar_t (&name)[MAX_PATH], bool remove) {
   }
   if (!remove) return true;
   Log(LOG_INFO, "Removing Existing Printer...");
-  return !RemovePrinter(name);
+  return !RemovePrinter(name.Get());
 }
 
 bool CPrinterClass::RemovePrinter(const wchar_t* name) {
@@ -113,13 +121,16 @@ bool CPrinterClass::RemovePrinter(const wchar_t* name) {
 }
 
 bool CPrinterClass::KillPrintJobs() {
-  wchar_t name[MAX_PATH] = {0};
-  if (!IsPrinterInstalled(name, false)) {
+  CSpoolerName name;
+  bool listed = true;
+  if (!IsPrinterInstalled(name, false, &listed)) {
+    // A list that could not be had hides the queue as well as a failed GetPrinter does.
+    if (!listed) return false;
     Log(LOG_INFO, "No Printer Installed. No Jobs to kill");
     return true;
   }
   CPrinterHandle printer;
-  if (!OpenPrinterW(name, printer.out(), NULL)) {
+  if (!OpenPrinterW(const_cast<LPWSTR>(name.Get()), printer.out(), NULL)) {
     Log(LOG_ERROR, "KillPrintJobs - OpenPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
@@ -164,25 +175,28 @@ bool CPrinterClass::InstallPrinter(const wchar_t* port) {
 }
 
 bool CPrinterClass::IsInstalled() {
-  wchar_t name[MAX_PATH] = {0};
+  CSpoolerName name;
   return IsPrinterInstalled(name, false);
 }
 
 int CPrinterClass::Remove() {
-  wchar_t name[MAX_PATH] = {0};
-  if (!IsPrinterInstalled(name, false)) return ERROR_PRINTER_NOT_FOUND;
+  CSpoolerName name;
+  bool listed = true;
+  // A printer list that could not be had hides the printer and its queue: the run must not go
+  // on as if there were none.
+  if (!IsPrinterInstalled(name, false, &listed)) return listed ? ERROR_PRINTER_NOT_FOUND : kJobsQueued;
   if (!KillPrintJobs()) return kJobsQueued;
-  RemovePrinter(name);
+  RemovePrinter(name.Get());
   return 0;
 }
 
 int CPrinterClass::Install() {
   if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
-  wchar_t name[MAX_PATH] = {0};
+  CSpoolerName name;
   // A printer of the driver that could not be deleted stays, and no second one is added.
   if (IsPrinterInstalled(name, true)) return 0;
   CMonitorClass monitor;
-  wchar_t port[MAX_PATH] = {0};
+  CSpoolerName port;
   if (!monitor.IsPortAdded(port, false)) return ERROR_INSTALL_FAILURE;
-  return InstallPrinter(port) ? 0 : ERROR_INSTALL_FAILURE;
+  return InstallPrinter(port.Get()) ? 0 : ERROR_INSTALL_FAILURE;
 }

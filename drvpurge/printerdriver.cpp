@@ -53,25 +53,25 @@ CPrinterDriverClass::CPrinterDriverClass() {
     m_bInitialized = false;
 }
 
-bool CPrinterDriverClass::IsPrinterDriverInstalled(bool remove) {
+bool CPrinterDriverClass::IsPrinterDriverInstalled(bool remove, bool* listed) {
   static const SpoolerEnumMessages kMessages = {
       "IsPrinterDriverInstalled - Memory Allocation Failed. GetLastError():%d",
       "IsPrinterDriverInstalled - EnumPrinterDrivers #2 Failed. GetLastError():%d"};
   bool found = false;
   {
     CSpoolerList list;
-    if (list.Fetch(
-            [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
-              return EnumPrinterDriversW(NULL, NULL, 1, buffer, size, needed, returned);
-            },
-            true, kMessages)) {
-      for (DWORD i = 0; i < list.Count(); ++i) {
-        const DRIVER_INFO_1W& driver = list.At<DRIVER_INFO_1W>(i);
-        if (driver.pName == NULL || lstrcmpiW(driver.pName, kPrinterDriverName) != 0) continue;
-        WLog(LOG_INFO, L"Printer Driver %s Installed", kPrinterDriverName);
-        found = true;
-        break;
-      }
+    bool fetched = list.Fetch(
+        [](LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+          return EnumPrinterDriversW(NULL, NULL, 1, buffer, size, needed, returned);
+        },
+        true, kMessages);
+    if (listed != NULL) *listed = list.Listed();
+    for (DWORD i = 0; fetched && i < list.Count(); ++i) {
+      const DRIVER_INFO_1W& driver = list.At<DRIVER_INFO_1W>(i);
+      if (driver.pName == NULL || lstrcmpiW(driver.pName, kPrinterDriverName) != 0) continue;
+      WLog(LOG_INFO, L"Printer Driver %s Installed", kPrinterDriverName);
+      found = true;
+      break;
     }
   }
   if (!found) {

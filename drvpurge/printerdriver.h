@@ -14,8 +14,9 @@ class CPrinterDriverClass : public CGenericClass {
   bool IsInstalled() override;
 
   // Whether the driver is installed; with REMOVE it is deleted first, and the result tells
-  // whether it is still there.
-  bool IsPrinterDriverInstalled(bool remove);
+  // whether it is still there. LISTED, when given, tells whether the drivers could be listed at
+  // all: a false result means "not installed" only then.
+  bool IsPrinterDriverInstalled(bool remove, bool* listed = NULL);
   // DEPENDENT_FILES is a list of names, each ending with its NUL, closed by one more NUL.
   bool InstallPrinterDriver(const wchar_t* driverPath, const wchar_t* dataFile, const wchar_t* configFile,
                             const wchar_t* helpFile, const wchar_t* dependentFiles);

@@ -71,10 +71,7 @@ int CUninstallClass::Run() {
   // The removals report 0 once they have tried, also when the spooler refused a deletion. Files
   // taken from under a driver or monitor that is still registered leave a broken printer system
   // behind a result that says success: keep the package then, and say the run failed.
-  if (PrintObjectsRemain()) {
-    LogQuick(LOG_ERROR, "CUninstallClass::Run - Printer Driver or Monitor still installed. Package files kept.");
-    return kRemovalFailed;
-  }
+  if (PrintObjectsRemain()) return kRemovalFailed;
 
   // Its failures are in the log; the objects that mattered are gone by now.
   RemoveFiles();
@@ -82,10 +79,24 @@ int CUninstallClass::Run() {
 }
 
 bool CUninstallClass::PrintObjectsRemain() {
-  // The listings can only tell that an object is gone while the spooler answers them.
+  static const char kStillInstalled[] =
+      "CUninstallClass::Run - Printer Driver or Monitor still installed. Package files kept.";
+  // The listings can only tell that an object is gone while the spooler answers them; a list that
+  // could not be had is no sign that anything went.
   CSpoolerClass& spooler = Spooler();
-  if (!spooler.QuerySpoolerStatus() && !spooler.StartSpooler()) return true;
-  return m_pPrinterDriver->IsInstalled() || m_pMonitor->IsInstalled();
+  if (!spooler.QuerySpoolerStatus() && !spooler.StartSpooler()) {
+    LogQuick(LOG_ERROR, kStillInstalled);
+    return true;
+  }
+  bool listed = true;
+  bool remain = m_pPrinterDriver->IsPrinterDriverInstalled(false, &listed);
+  if (!remain && listed) remain = m_pMonitor->IsMonitorInstalled(&listed);
+  if (!listed) {
+    LogQuick(LOG_ERROR, "CUninstallClass::Run - Printer Driver or Monitor could not be listed. Package files kept.");
+    return true;
+  }
+  if (remain) LogQuick(LOG_ERROR, kStillInstalled);
+  return remain;
 }
 
 bool CUninstallClass::RemoveFiles() {

@@ -15,15 +15,16 @@ class CUninstallClass {
   // False when a component could not be made (out of memory): the set must not run then.
   bool IsCreated() const;
   // The run's result code: 0, 3012 (spooler not started, or the driver not installed), -30 (jobs
-  // queued) or 5 (the driver or the monitor removal failed, or either is still installed after it).
+  // queued, or the printers or the queue can't be read) or 5 (the driver or the monitor removal
+  // failed, or either is still installed after it or can't be listed).
   int Run();
   // The components' file lists in set order, stopping at the first that fails; then the install
   // directory and the uninstall key. True when every list was removed.
   bool RemoveFiles();
 
  private:
-  // True when the driver or the monitor is still installed after its removal, or the spooler
-  // can't be asked.
+  // True, and logged, when the driver or the monitor is still installed after its removal, or
+  // the spooler can't be asked, or either list can't be had.
   bool PrintObjectsRemain();
 
   CUninstallClass(const CUninstallClass&) = delete;

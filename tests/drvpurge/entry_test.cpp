@@ -221,10 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, CheckLaterVersionTest,
     testing::Values(LaterCase{"Absent", false, 0, true, "", {}},
                     LaterCase{"Present", true, 0, false, std::string(kLaterReleaseMessage) + "\n", {}},
-                    // A key that can't be looked at may hide a later release: the run stops.
-                    LaterCase{"PresentButDenied", true, ERROR_ACCESS_DENIED, false, "",
+                    // Only a key that opens stops the run; one that can't be looked at is
+                    // logged, and the run goes on.
+                    LaterCase{"PresentButDenied", true, ERROR_ACCESS_DENIED, true, "",
                               {Error("CheckLaterVersion - RegOpenKey Failed. rc=0x5")}},
-                    LaterCase{"OpenFailsOtherwise", false, ERROR_BADKEY, false, "",
+                    LaterCase{"OpenFailsOtherwise", false, ERROR_BADKEY, true, "",
                               {Error("CheckLaterVersion - RegOpenKey Failed. rc=0x3f2")}}),
     [](const testing::TestParamInfo<LaterCase>& info) { return std::string(info.param.name); });
 

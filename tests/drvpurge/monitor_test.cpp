@@ -124,7 +124,7 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
   }
 }
 
-TEST_F(MonitorTest, PortSearchKeepsTheLastPortAndCutsLongNames) {
+TEST_F(MonitorTest, PortSearchKeepsTheLastPortWithItsWholeName) {
   const std::string longPort = "Q52USB:" + std::string(300, 'p');
   EditMachine([&](json& d) {
     Printers(d) = json::array();
@@ -133,12 +133,11 @@ TEST_F(MonitorTest, PortSearchKeepsTheLastPortAndCutsLongNames) {
     Ports(d).push_back({{"name", longPort}, {"monitor", "VEXA Q52 LANGUAGE/PORT MONITOR"}, {"description", "long"}});
   });
   CMonitorClass monitor;
-  wchar_t port[MAX_PATH];
-  wmemset(port, L'#', MAX_PATH);
+  CSpoolerName port;
   bool found = false;
   std::vector<LogEntry> log = LogOf([&] { found = monitor.IsPortAdded(port, false); });
   EXPECT_TRUE(found);
-  EXPECT_EQ(drvtest::Narrow(port), longPort.substr(0, MAX_PATH - 1));
+  EXPECT_EQ(drvtest::Narrow(port.Get()), longPort);
   // Ports of other monitors show only in trace lines; the port without a monitor not at all.
   std::vector<LogEntry> expected = Cat({kLocalPorts,
                                         {PortTrace(3, kMonitor), Trace("PortName: \"Q52USB001:\" installed."),
@@ -149,11 +148,11 @@ TEST_F(MonitorTest, PortSearchKeepsTheLastPortAndCutsLongNames) {
   EXPECT_TRUE(winsim::Changes().empty());
 
   // Deleting goes by the spooler's own name, so the long port goes too.
-  wmemset(port, L'#', MAX_PATH);
-  EXPECT_FALSE(monitor.IsPortAdded(port, true));
+  CSpoolerName left;
+  EXPECT_FALSE(monitor.IsPortAdded(left, true));
   EXPECT_EQ(winsim::Changes(),
             (std::vector<std::string>{"DeletePort Q52USB001:", "DeletePort Q52USB002:", "DeletePort " + longPort}));
-  EXPECT_EQ(drvtest::Narrow(port), longPort.substr(0, MAX_PATH - 1));
+  EXPECT_EQ(drvtest::Narrow(left.Get()), longPort);
 }
 
 // Every listing while the spooler is down. Where a size of 0 means none (printers, drivers) only
@@ -164,27 +163,60 @@ TEST_F(MonitorTest, ListingsWhileTheSpoolerIsStopped) {
   CPrinterClass printer;
   CPrinterDriverClass driver;  // its directory comes from the spooler too
   EXPECT_FALSE(driver.initialized());
-  wchar_t buffer[MAX_PATH] = L"untouched";
+  CSpoolerName name;
+  bool listed = true;
   struct Row {
     const char* name;
     std::function<bool()> call;
     std::vector<LogEntry> log;
+    bool tellsListing;  // whether the call says that its list could not be had
   } rows[] = {
-      {"monitors", [&] { return monitor.IsMonitorInstalled(); },
-       {Error("IsMonitorInstalled - EnumMonitors #2 Failed. GetLastError():1722"), kNotFound}},
-      {"ports", [&] { return monitor.IsPortAdded(buffer, false); },
-       {Error("IsPortAdded - EnumPorts #2 Failed. GetLastError():1722")}},
-      {"printers", [&] { return printer.IsPrinterInstalled(buffer, false); }, {Info("No Printer Installed")}},
-      {"drivers", [&] { return driver.IsPrinterDriverInstalled(false); }, {Info("No Printer Driver Installed")}},
+      {"monitors", [&] { return monitor.IsMonitorInstalled(&listed); },
+       {Error("IsMonitorInstalled - EnumMonitors #2 Failed. GetLastError():1722"), kNotFound}, true},
+      {"ports", [&] { return monitor.IsPortAdded(name, false); },
+       {Error("IsPortAdded - EnumPorts #2 Failed. GetLastError():1722")}, false},
+      {"printers", [&] { return printer.IsPrinterInstalled(name, false, &listed); }, {Info("No Printer Installed")},
+       true},
+      {"drivers", [&] { return driver.IsPrinterDriverInstalled(false, &listed); },
+       {Info("No Printer Driver Installed")}, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     bool result = true;
+    listed = true;
     EXPECT_EQ(LogOf([&] { result = row.call(); }), row.log);
     EXPECT_FALSE(result);
+    // "Not installed" here is no answer, and the caller that must know an object is gone hears so.
+    if (row.tellsListing) {
+      EXPECT_FALSE(listed);
+    }
   }
-  EXPECT_STREQ(buffer, L"untouched");
+  EXPECT_STREQ(name.Get(), L"");
   EXPECT_EQ(winsim::ServiceStateName("Spooler"), "stopped");
+}
+
+// GetSystemDirectoryW answers a buffer too small with the size it needs and an empty buffer: a
+// component bound to that would look for its files at the drive's root. Each of the three that
+// live in the system directory stays unbound instead.
+TEST_F(MonitorTest, SystemDirectoryComponentsBindOnlyToADirectoryThatFits) {
+  const std::string root = "C:\\WINDOWS\\";
+  struct Row {
+    size_t length;
+    bool bound;
+  } rows[] = {{MAX_PATH - 1, true}, {MAX_PATH, false}, {308, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.length);
+    const std::string directory = root + std::string(row.length - root.size(), 's');
+    EditMachine([&](json& d) { d["systemDirectory"] = directory; });
+    CApiClass api;
+    CMonitorClass monitor;
+    CPrinterClass printer;
+    const CGenericClass* const components[] = {&api, &monitor, &printer};
+    for (const CGenericClass* component : components) {
+      EXPECT_EQ(component->initialized(), row.bound);
+      EXPECT_EQ(drvtest::Narrow(component->targetDirectory()), row.bound ? directory : "");
+    }
+  }
 }
 
 TEST_F(MonitorTest, InstallAddsTheMonitorFromItsFiles) {

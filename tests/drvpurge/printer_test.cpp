@@ -21,6 +21,7 @@ using drvtest::Printers;
 using drvtest::Trace;
 
 const char kJobsLine[] = "There are still existing print jobs in the printer.";
+const std::string kLongName = "Q52 " + std::string(300, 'x');
 
 json Printer(const std::string& name, const std::string& driver, const std::string& port, int jobs) {
   return {{"name", name}, {"driver", driver}, {"port", port}, {"printProcessor", "winprint"}, {"dataType", "RAW"},
@@ -50,6 +51,20 @@ TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
       {"three jobs queued", [](json& d) { Printers(d)[0]["jobs"] = 3; }, nullptr, -30,
        {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"), Error(kJobsLine)},
        {}, {"Vexa Q52/3"}, true},
+      {"one job queued", [](json& d) { Printers(d)[0]["jobs"] = 1; }, nullptr, -30,
+       {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"), Error(kJobsLine)},
+       {}, {"Vexa Q52/1"}, true},
+      // A name longer than any fixed buffer is acted on whole: cut, it would be the other
+      // printer's name, and that printer would be checked and deleted in its place.
+      {"name longer than the buffer",
+       [](json& d) {
+         Printers(d) = json::array({Printer(kLongName, "Vexa Q52", "Q52USB001:", 0),
+                                    Printer(kLongName.substr(0, MAX_PATH - 1), "Generic / Text Only", "LPT1:", 2)});
+       },
+       nullptr, 0,
+       {Info("Printer \"" + kLongName + "\" Installed"), Info("Printer \"" + kLongName + "\" Installed"),
+        Info("Printer \"" + kLongName + "\" Removed")},
+       {"DeletePrinter " + kLongName}, {kLongName.substr(0, MAX_PATH - 1) + "/2"}, false},
       // Only the first printer of the driver counts, whatever its name and the case of its driver.
       {"two printers of the driver",
        [](json& d) {
@@ -95,24 +110,28 @@ TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
 
 // When the queue can't be looked at, the printer stays and the run is told jobs may remain.
 TEST_F(PrinterTest, RemoveKeepsThePrinterWhoseQueueCannotBeRead) {
+  const LogEntry found = Info("Printer \"Vexa Q52\" Installed");
+  const std::vector<LogEntry> unlisted = {Error("IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():5"),
+                                          Info("No Printer Installed")};
   struct Row {
     const char* function;
     unsigned nth;
-    LogEntry line;
+    std::vector<LogEntry> log;
   } rows[] = {
-      {"OpenPrinterW", 1, Error("KillPrintJobs - OpenPrinter failed. GetLastError():5")},
-      {"GetPrinterW", 2, Error("KillPrintJobs - GetPrinter failed. GetLastError():5")},
-      {"HeapAlloc", 1, Error("KillPrintJobs - HeapAlloc Failed.")},
+      {"OpenPrinterW", 1, {found, found, Error("KillPrintJobs - OpenPrinter failed. GetLastError():5")}},
+      {"GetPrinterW", 2, {found, found, Error("KillPrintJobs - GetPrinter failed. GetLastError():5")}},
+      {"HeapAlloc", 1, {found, found, Error("KillPrintJobs - HeapAlloc Failed.")}},
+      // A printer list that can't be had is no "none", in either search.
+      {"EnumPrintersW", 2, unlisted},
+      {"EnumPrintersW", 4, {found, unlisted[0], unlisted[1]}},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.function);
+    SCOPED_TRACE(std::string(row.function) + " #" + std::to_string(row.nth));
     FreshMachine();
     winsim::InjectFault(row.function, row.nth, ERROR_ACCESS_DENIED);
     CPrinterClass printer;
     int result = 0;
-    std::vector<LogEntry> expected = {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
-                                      row.line};
-    EXPECT_EQ(LogOf([&] { result = printer.Remove(); }), expected);
+    EXPECT_EQ(LogOf([&] { result = printer.Remove(); }), row.log);
     EXPECT_EQ(result, -30);
     EXPECT_TRUE(winsim::Changes().empty());
     EXPECT_TRUE(winsim::MessageBoxes().empty());
@@ -126,12 +145,16 @@ TEST_F(PrinterTest, ListingFailures) {
     std::function<void(json&)> edit;
     const char* fault;
     std::vector<LogEntry> log;
+    bool listed;
   } rows[] = {
       // The size query fails without a size: nothing is allocated and only the outcome is logged.
       {"spooler stopped", [](json& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, nullptr,
-       {Info("No Printer Installed")}},
+       {Info("No Printer Installed")}, false},
       {"second call refused", [](json&) {}, "EnumPrintersW",
-       {Error("IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():5"), Info("No Printer Installed")}},
+       {Error("IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():5"), Info("No Printer Installed")}, false},
+      // The same line, but this time the spooler said so.
+      {"no printers at all", [](json& d) { Printers(d) = json::array(); }, nullptr, {Info("No Printer Installed")},
+       true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -139,33 +162,13 @@ TEST_F(PrinterTest, ListingFailures) {
     EditMachine(row.edit);
     if (row.fault) winsim::InjectFault(row.fault, 2, ERROR_ACCESS_DENIED);
     CPrinterClass printer;
-    wchar_t name[MAX_PATH] = L"untouched";
-    bool found = true;
-    EXPECT_EQ(LogOf([&] { found = printer.IsPrinterInstalled(name, false); }), row.log);
+    CSpoolerName name;
+    bool found = true, listed = !row.listed;
+    EXPECT_EQ(LogOf([&] { found = printer.IsPrinterInstalled(name, false, &listed); }), row.log);
     EXPECT_FALSE(found);
-    EXPECT_STREQ(name, L"untouched");
+    EXPECT_EQ(listed, row.listed);
+    EXPECT_STREQ(name.Get(), L"");
   }
-}
-
-// A printer name longer than the 260-character buffer is cut to 259 characters, never written
-// past the buffer. The cut name names no printer, so the queue can't be checked and the printer
-// stays.
-TEST_F(PrinterTest, OverlongPrinterNameIsCut) {
-  const std::string longName = "Q52 " + std::string(300, 'x');
-  EditMachine([&](json& d) { Printers(d)[0]["name"] = longName; });
-  CPrinterClass printer;
-  wchar_t name[MAX_PATH];
-  wmemset(name, L'#', MAX_PATH);
-  ASSERT_TRUE(printer.IsPrinterInstalled(name, false));
-  EXPECT_EQ(drvtest::Narrow(name), longName.substr(0, MAX_PATH - 1));
-
-  int result = 0;
-  std::vector<LogEntry> log = LogOf([&] { result = printer.Remove(); });
-  EXPECT_EQ(result, -30);
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(log.back(),
-            Error("KillPrintJobs - OpenPrinter failed. GetLastError():" + std::to_string(ERROR_INVALID_PRINTER_NAME)));
-  EXPECT_TRUE(winsim::Changes().empty());
 }
 
 TEST_F(PrinterTest, InstallAddsThePrinterOnTheMonitorsPort) {

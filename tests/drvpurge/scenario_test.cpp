@@ -111,6 +111,10 @@ const std::string kDirChange = "RemoveDirectory C:\\Q52PLX";
 const std::string kKeyChange =
     "SHDeleteKey HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers";
 const std::vector<std::string> kSpoolerChanges = Join({kPrinterChanges, kDriverChanges, kMonitorChanges});
+
+// long-printer-name: the package's printer under 300 characters, another printer under its first 259.
+const std::string kCutName = "Front counter receipts " + std::string(236, '.');
+const std::string kLongName = kCutName + " (Vexa Q52)" + std::string(30, '.');
 const std::vector<std::string> kTypicalChanges =
     Join({kSpoolerChanges, kListChanges, kShellChanges, {kDirChange, kKeyChange}});
 
@@ -239,6 +243,33 @@ INSTANTIATE_TEST_SUITE_P(
                  {kDriverFound, kPrinterFound, kPrinterFound,
                   Error("There are still existing print jobs in the printer."), Final(-30)},
                  {}, {}},
+        // The boundary: a single job stops the run as three do.
+        Scenario{"OneJobQueued", "one-job-queued", {}, 0, -30, 1, false,
+                 {kDriverFound, kPrinterFound, kPrinterFound,
+                  Error("There are still existing print jobs in the printer."), Final(-30)},
+                 {}, {}},
+        // Acted on by its first 259 characters, the long name would be the other printer's.
+        Scenario{"LongPrinterName", "long-printer-name", {}, 0, 0, 1, false,
+                 Concat({{kDriverFound, Info("Printer \"" + kLongName + "\" Installed"),
+                          Info("Printer \"" + kLongName + "\" Installed"),
+                          Info("Printer \"" + kLongName + "\" Removed")},
+                         kDriverRemoved, kMonitorRemoved, kListsRemoved, {kDirRemoved, kKeyDeleted, Final(0)}}),
+                 Join({{"DeletePrinter " + kLongName}, kDriverChanges, kMonitorChanges, kListChanges, kShellChanges,
+                       {kDirChange, kKeyChange}}),
+                 Join({{"printer:" + kLongName}, kDriver, kMonitor, kSystemFiles, kDriverFiles, kInstallDir, kKey})},
+        // The second printer keeps the driver, and the list that would show it fails after the
+        // removals: that is no sign it went, so the package stays.
+        Scenario{"DriverListUnreadableAfterRemovals", "second-printer", {}, 0, 5, 1, false,
+                 Concat({{kDriverFound}, kPrinterRemoved,
+                         {kDriverFound, Error("Printer Driver \"Vexa Q52\" removal Failed. GetLastError():3001")},
+                         std::vector<LogEntry>(kMonitorRemoved.begin(), kMonitorRemoved.end() - 2),
+                         {Error("IsPrinterDriverInstalled - EnumPrinterDrivers #2 Failed. GetLastError():122"),
+                          Info("No Printer Driver Installed"),
+                          Error("CUninstallClass::Run - Printer Driver or Monitor could not be listed. Package files "
+                                "kept."),
+                          Final(5)}}),
+                 Join({kPrinterChanges, kRestart, kMonitorChanges}), Join({kQueue, kMonitor}), 2, {},
+                 "EnumPrinterDriversW#6=122"},
         Scenario{"PrinterAbsent", "no-printer", {}, 0, 0, 1, false,
                  Concat({{kDriverFound, Info("No Printer Installed")}, kDriverRemoved, kMonitorRemoved, kListsRemoved,
                          {kDirRemoved, kKeyDeleted, Final(0)}}),
@@ -274,9 +305,10 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"SlashAlone", "full-package", {"/"}, 0, 0, 1, false, kTypicalLog, kTypicalChanges, kEverything},
         // Gates
         Scenario{"LaterRelease", "later-release", {}, 0, 0, 1, true, kRefused, {}, {}},
-        // A key that can't be read may be the later release's: the run stops as if it were.
+        // Only a key that opens stops the run: one that can't be read is logged, and the run goes on.
         Scenario{"LaterReleaseKeyUnreadable", "later-release", {}, 0, 0, 1, false,
-                 {Error("CheckLaterVersion - RegOpenKey Failed. rc=0x5"), Final(0)}, {}, {}, 2, {}, "RegOpenKeyW#1=5"},
+                 Concat({{Error("CheckLaterVersion - RegOpenKey Failed. rc=0x5")}, kTypicalLog}), kTypicalChanges,
+                 kEverything, 2, {}, "RegOpenKeyW#1=5"},
         Scenario{"WindowsVista", "windows-vista", {}, 0, 0, 1, false, kNotSupported, {}, {}, 1},
         Scenario{"OsGateBeforeLaterRelease", "later-release", {}, 0, 0, 1, false, kNotSupported, {}, {}, 1,
                  {"6.0.6000", "2", ""}},

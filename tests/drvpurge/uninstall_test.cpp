@@ -171,6 +171,11 @@ TEST_F(UninstallTest, ResultCodes) {
          for (json& p : drvtest::Printers(d)) p["jobs"] = 3;
        },
        -30, {}, true, 1},
+      {"one job queued",
+       [](json& d) {
+         for (json& p : drvtest::Printers(d)) p["jobs"] = 1;
+       },
+       -30, {}, true, 1},
       {"printer absent", [](json& d) { drvtest::Printers(d) = json::array(); }, 0,
        {"spooler", "driver", "spooler", "ports", "spooler", "monitor", "spooler", "files", "directory", "key"}, false, 0},
       // The printer and the driver went before the monitor was found missing.
@@ -180,6 +185,16 @@ TEST_F(UninstallTest, ResultCodes) {
       {"printer deletion refused",
        [](json& d) { d["faults"] = json::array({{{"function", "DeletePrinter"}, {"call", 1}, {"error", 5}}}); }, 5,
        {"spooler"}, true, 0},
+      // A second printer keeps the driver; the list that would show it can't be had after the
+      // removals. That is no sign the driver went: the package's files stay.
+      {"driver list unreadable after the removals",
+       [](json& d) {
+         drvtest::Printers(d).push_back({{"name", "Kitchen"}, {"driver", "Vexa Q52"}, {"port", "LPT1:"},
+                                         {"printProcessor", "winprint"}, {"dataType", "RAW"}, {"jobs", 0}});
+         d["faults"] = json::array(
+             {{{"function", "EnumPrinterDriversW"}, {"call", 6}, {"error", ERROR_INSUFFICIENT_BUFFER}}});
+       },
+       5, {"printer", "spooler", "ports", "spooler", "monitor", "spooler"}, true, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

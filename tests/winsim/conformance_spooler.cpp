@@ -301,6 +301,10 @@ CONFORMANCE(PrinterKeepsItsDriverAndPortInUse) {
   }
 
   HANDLE h = NULL;
+  // The start of a name names no printer: a caller that cut a long name to its buffer opens
+  // nothing rather than this one.
+  CHECK(!OpenPrinterW(const_cast<LPWSTR>(L"Q52 Conformance Print"), &h, NULL));
+  CHECK_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
   CHECK(OpenPrinterW(const_cast<LPWSTR>(L"q52 conformance printer"), &h, NULL));  // names ignore case
   DWORD needed = 0;
   CHECK(!GetPrinterW(h, 2, NULL, 0, &needed));
