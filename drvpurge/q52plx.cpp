@@ -94,9 +94,16 @@ void DeleteAtRestart(const wchar_t* path) {
         static_cast<int>(GetLastError()));
 }
 
+// The shell clears the read-only mark of what it deletes; so does this. No attribute left is
+// written as FILE_ATTRIBUTE_NORMAL, which is how "none" is said.
+void ClearReadOnly(const wchar_t* path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
+  DWORD rest = attributes & ~FILE_ATTRIBUTE_READONLY;
+  SetFileAttributesW(path, rest ? rest : FILE_ATTRIBUTE_NORMAL);
+}
+
 void DeleteLeftoverFile(const wchar_t* path, DWORD attributes) {
-  // The shell clears the read-only mark of a file it deletes; so does this.
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  ClearReadOnly(path, attributes);
   if (::DeleteFileW(path))
     Log(LOG_DEBUG, "RemoveInstallDirectory - %ws deleted.", path);
   else
@@ -105,7 +112,7 @@ void DeleteLeftoverFile(const wchar_t* path, DWORD attributes) {
 
 // Deletes what is left in DIRECTORY and the directory itself, and schedules what can't go now:
 // files before the directory that holds them, so that the restart finds the directory empty.
-void RemoveLeftovers(const wchar_t* directory, bool installDirectory) {
+void RemoveLeftovers(const wchar_t* directory, DWORD attributes, bool installDirectory) {
   wchar_t pattern[MAX_PATH];
   WIN32_FIND_DATAW found;
   HANDLE search = BuildPath(pattern, directory, L"*") ? FindFirstFileW(pattern, &found) : INVALID_HANDLE_VALUE;
@@ -124,12 +131,13 @@ void RemoveLeftovers(const wchar_t* directory, bool installDirectory) {
       else if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         RemoveLink(path, found.dwFileAttributes);  // planted since the check
       else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveLeftovers(path, false);
+        RemoveLeftovers(path, found.dwFileAttributes, false);
       else
         DeleteLeftoverFile(path, found.dwFileAttributes);
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
+  ClearReadOnly(directory, attributes);
   if (!RemoveDirectoryW(directory))
     DeleteAtRestart(directory);
   else if (installDirectory)
@@ -197,7 +205,7 @@ void CQ52PLXClass::RemoveInstallDirectory() {
   // Left behind, the package could never be removed: the next run finds no driver and stops.
   // What is still in use (this program's own file, when run from the package) goes at restart.
   if (checked && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-    RemoveLeftovers(m_szTargetDirectory, true);
+    RemoveLeftovers(m_szTargetDirectory, attributes, true);
 }
 
 void DeleteUninstallKey() {

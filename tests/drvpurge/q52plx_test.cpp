@@ -77,6 +77,9 @@ TEST_F(Q52PLXTest, RemoveInstallDirectoryEmptiesAndRemovesIt) {
       {"directory in use", [] { winsim::SetFileInUse(L"C:\\Q52PLX", true); },
        {kExists, ShellReturns(0), Error("unable to remove C:\\Q52PLX. GetLastError():32"), AtRestart("C:\\Q52PLX")},
        true, {}, false},
+      // A read-only directory loses the mark, as with the shell, and goes after all.
+      {"directory read-only", [] { winsim::SetFileReadOnly(L"C:\\Q52PLX", true); },
+       {kExists, ShellReturns(0), Error("unable to remove C:\\Q52PLX. GetLastError():5"), kRemoved}, false, {}, false},
       // Neither deleted nor scheduled: said with the code, and the rest goes on.
       {"scheduling refused",
        [] {
