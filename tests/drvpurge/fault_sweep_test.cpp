@@ -1,6 +1,7 @@
 // Every platform call of the typical uninstall made to fail, one run each: whatever fails, the
 // program ends cleanly with one of its result codes, says the same on the console and in the log,
-// leaves no handle open, and removes nothing when it reports that it removed nothing.
+// leaves no handle open, and removes nothing when it reports that it removed nothing. The same
+// for a run from the package, whose own file is left for the restart.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -31,6 +32,7 @@ uint32_t PlausibleError(const std::string& function) {
   static const std::map<std::string, uint32_t> kErrors = {
       // deletions and directories: access denied
       {"DeleteFileW", 5}, {"RemoveDirectoryW", 5}, {"CreateDirectoryW", 5}, {"SHFileOperationW", 5},
+      {"MoveFileExW", 5}, {"SetFileAttributesW", 5}, {"GetFileAttributesW", 5}, {"FindNextFileW", 5},
       {"SHDeleteKeyW", 5}, {"DeletePrinter", 5}, {"DeletePrinterDriverW", 5}, {"DeletePortW", 5},
       {"DeleteMonitorW", 5},
       // the spooler's RPC server gone
@@ -127,6 +129,16 @@ int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
   // on any other line. Two exceptions that the fault itself explains: a console left in text mode
   // doubles the carriage return of each line, and a failed close leaves its handle counted.
   std::string errLines = err;
+  // The shell's error window, which a run from the package meets, is noted there by winsim.
+  const std::string reportFile = job.dir + "/machine/last-run.json";
+  nlohmann::json lastRun;
+  if (testsupport::Exists(reportFile)) lastRun = nlohmann::json::parse(testsupport::ReadFile(reportFile));
+  for (const nlohmann::json& box : lastRun.value("messageBoxes", nlohmann::json::array())) {
+    std::ostringstream notice;
+    notice << "winsim: message box \"" << box["caption"].get<std::string>() << "\" (type 0x" << std::hex
+           << box["type"].get<unsigned>() << "): " << box["text"].get<std::string>() << "\n";
+    if (errLines.find(notice.str()) != std::string::npos) errLines.erase(errLines.find(notice.str()), notice.str().size());
+  }
   if (job.function == "_setmode")
     for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
   const std::string leftOpen = "winsim: 1 handle(s) left open at exit:";
@@ -148,10 +160,8 @@ int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
     EXPECT_TRUE(fileEnds) << "log file";
   }
 
-  const std::string reportFile = job.dir + "/machine/last-run.json";
   EXPECT_TRUE(testsupport::Exists(reportFile));
   if (testsupport::Exists(reportFile)) {
-    nlohmann::json lastRun = nlohmann::json::parse(testsupport::ReadFile(reportFile));
     int open = 0;
     for (auto& [kind, n] : lastRun["handlesOpenAtExit"].items()) open += n.get<int>();
     EXPECT_EQ(open, IsClose(job.function) ? 1 : 0) << lastRun["handlesOpenAtExit"].dump();
@@ -170,10 +180,11 @@ int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
   return result;
 }
 
-TEST(FaultSweep, EveryCallOfTheTypicalRoad) {
+// Sweeps the road that drvpurge takes on the example machine EXAMPLE.
+void SweepTheRoad(const std::string& example) {
   testsupport::TempDir tmp;
   const std::string base = tmp / "base";
-  winsim::CreateMachineFromExample(base, std::string(Q52_SOURCE_DIR) + "/examples/machines/full-package");
+  winsim::CreateMachineFromExample(base, std::string(Q52_SOURCE_DIR) + "/examples/machines/" + example);
   drvtest::UseVirtualClock(base);
   const std::set<std::string> before = drvtest::MachineItems(base);
 
@@ -229,7 +240,12 @@ TEST(FaultSweep, EveryCallOfTheTypicalRoad) {
     summary << "\n";
   }
   std::cout << summary.str();
-  RecordProperty("calls_swept", static_cast<int>(jobs.size()));
+  testing::Test::RecordProperty("calls_swept", static_cast<int>(jobs.size()));
 }
+
+TEST(FaultSweep, EveryCallOfTheTypicalRoad) { SweepTheRoad("full-package"); }
+
+// Started from the package: the leftovers, its own file among them, are scheduled for the restart.
+TEST(FaultSweep, EveryCallOfARunFromThePackage) { SweepTheRoad("self-in-use"); }
 
 }  // namespace

@@ -273,3 +273,73 @@ CONFORMANCE(GetSystemDirectorySizeProtocol) {
   CHECK_EQ(GetSystemDirectoryW(buf, needed - 1), needed);  // one short: the size again
   if (kOnWinsim) CHECK_EQ(std::wstring(buf), std::wstring(L"C:\\WINDOWS\\system32"));
 }
+
+namespace {
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPending[] = L"PendingFileRenameOperations";
+
+// The value's strings, nulls included; empty when it is missing.
+std::wstring PendingOperations(HKEY key, DWORD* type) {
+  DWORD bytes = 0;
+  *type = REG_NONE;
+  if (RegQueryValueExW(key, kPending, NULL, type, NULL, &bytes) != ERROR_SUCCESS || bytes == 0) return std::wstring();
+  std::wstring text(bytes / sizeof(WCHAR) + 1, L'\0');
+  if (RegQueryValueExW(key, kPending, NULL, type, reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS)
+    return std::wstring();
+  text.resize(bytes / sizeof(WCHAR));
+  return text;
+}
+
+}  // namespace
+
+// A running program's own file refuses deletion with ERROR_ACCESS_DENIED, not with the sharing
+// violation of a file held open. Its deletion at the next restart can be scheduled: the path in
+// the form "\??\C:\...", then an empty name, is appended to the Session Manager's list, whose
+// closing null moves behind it. Nothing changes on disk until then.
+CONFORMANCE(RunningImageGoesAtRestart) {
+  Scratch scratch;
+#ifdef _WIN32
+  WCHAR self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(NULL, self, MAX_PATH);
+  CHECK(length > 0 && length < MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  const std::wstring image = self;
+#else
+  const std::wstring image = At(L"a.txt");
+  struct Running {
+    explicit Running(const std::wstring& p) : path(p) { winsim::SetFileRunning(p, true); }
+    ~Running() { winsim::SetFileRunning(path, false); }
+    std::wstring path;
+  } running(image);
+#endif
+  SetLastError(0);
+  CHECK(!DeleteFileW(image.c_str()));
+  CHECK_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  HKEY key = NULL;
+  CHECK_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+           ERROR_SUCCESS);
+  if (!key) return;
+  DWORD type = REG_NONE;
+  const std::wstring before = PendingOperations(key, &type);
+  CHECK(MoveFileExW(image.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
+  CHECK(MoveFileExW(At(L"sub").c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT));
+  const std::wstring after = PendingOperations(key, &type);
+  std::wstring expected = before;
+  if (!expected.empty() && expected[expected.size() - 1] == L'\0') expected.resize(expected.size() - 1);
+  const std::wstring nul(1, L'\0');
+  expected += L"\\??\\" + image + nul + nul + L"\\??\\" + At(L"sub") + nul + nul + nul;
+  CHECK_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  CHECK_AT(after == expected, check::Show(after));
+  CHECK(SizeOf(image) > 0);
+  CHECK_EQ(SizeOf(At(L"sub")), 0L);  // the directory is still there
+
+  // The machine is left as it was.
+  if (before.empty())
+    RegDeleteValueW(key, kPending);
+  else
+    RegSetValueExW(key, kPending, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(before.data()),
+                   static_cast<DWORD>(before.size() * sizeof(WCHAR)));
+  RegCloseKey(key);
+}

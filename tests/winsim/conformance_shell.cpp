@@ -253,6 +253,18 @@ CONFORMANCE(ShellDeleteStopsAtAFileInUse) {
   CHECK(rc != 0);
   CHECK(Exists(At(L"sub\\d.txt")));
   CHECK(Exists(At(L"sub")));
+  // The operation ends at the file that refused: names before it are gone, names after it stay.
+  WriteText(At(L"a.txt"), "a");
+  WriteText(At(L"b.txt"), "b");
+  WriteText(At(L"c.txt"), "c");
+  {
+    Held held(At(L"b.txt"));
+    rc = ShellDelete({At(L"a.txt"), At(L"b.txt"), At(L"c.txt")}, kQuiet);
+  }
+  CHECK_EQ(rc, static_cast<int>(ERROR_SHARING_VIOLATION));
+  CHECK(!Exists(At(L"a.txt")));
+  CHECK(Exists(At(L"b.txt")));
+  CHECK(Exists(At(L"c.txt")));
 }
 
 CONFORMANCE(ShellDeleteFindsNothing) {

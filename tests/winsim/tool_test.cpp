@@ -1,6 +1,7 @@
 // The winsim command, run as a process: what each sub-command leaves in the machine directory.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -178,6 +179,8 @@ TEST_F(ToolTest, BadUsageChangesNothing) {
       {"stage", dir, "a.inf", "a.cat", "extra"},
       {"unstage", dir},
       {"init", dir, "--example"},
+      {"restart"},
+      {"restart", dir, "now"},
   };
   for (auto& args : bad) {
     std::string shown;
@@ -217,6 +220,50 @@ TEST_F(ToolTest, StageAndUnstageInfs) {
   EXPECT_EQ(Tool({"stage", dir, tmp / "none.inf"}).status, 1);
   EXPECT_EQ(ReadFile(dir + "/machine.json"), before);
   EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem2.inf"));
+}
+
+// What the Session Manager does at boot: the scheduled deletions and renames in order, a
+// directory only when empty, a read-only file not at all; the value goes, and so do the marks of
+// programs that ran before.
+TEST_F(ToolTest, RestartCarriesOutPendingOperations) {
+  ASSERT_EQ(Tool({"init", dir}).status, 0);
+  for (const char* f : {"Left/sub/keep.txt", "Left/a.exe", "Left/ro.txt", "Left/old.txt"})
+    WriteFile(dir + "/drive_c/" + f, "x");
+  json doc = Doc();
+  doc["files"] = {{"C:\\Left\\a.exe", {{"running", true}}}, {"C:\\Left\\ro.txt", {{"readOnly", true}}},
+                  {"C:\\Left\\sub\\keep.txt", {{"running", true}}}};
+  WriteFile(dir + "/machine.json", doc.dump(2));
+  std::string hex;
+  for (const char* part : {"\\??\\C:\\Left\\a.exe", "", "\\??\\C:\\Left\\sub", "", "\\??\\C:\\Left\\ro.txt", "",
+                           "\\??\\c:\\left\\OLD.txt", "!\\??\\C:\\Left\\new.txt", "\\??\\C:\\Left\\none.txt", "", ""}) {
+    for (const char* c = part;; ++c) {
+      char byte[8];
+      snprintf(byte, sizeof(byte), "%02x,00,", static_cast<unsigned char>(*c));
+      hex += byte;
+      if (!*c) break;
+    }
+  }
+  hex.pop_back();
+  WriteFile(tmp / "pending.reg",
+            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+            "Session Manager]\r\n\"PendingFileRenameOperations\"=hex(7):" + hex + "\r\n");
+  ASSERT_EQ(Tool({"reg", "import", dir, tmp / "pending.reg"}).status, 0);
+
+  auto r = Tool({"restart", dir});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "deleted: C:\\Left\\a.exe\nkept (not empty): C:\\Left\\sub\nkept (read-only): C:\\Left\\ro.txt\n"
+            "renamed: c:\\left\\OLD.txt -> C:\\Left\\new.txt\nnot found: C:\\Left\\none.txt\n"
+            "restarted " + dir + " (5 pending operation(s))\n");
+  EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/Left/a.exe"));
+  EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/Left/sub/keep.txt"));
+  EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/Left/ro.txt"));
+  EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/Left/new.txt"));
+  EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/Left/old.txt"));
+  EXPECT_EQ(ReadFile(dir + "/system.reg").find("PendingFileRenameOperations"), std::string::npos);
+  EXPECT_EQ(Doc()["files"], json({{"C:\\Left\\ro.txt", {{"readOnly", true}}}}));
+  r = Tool({"restart", dir});
+  EXPECT_EQ(r.out, "restarted " + dir + " (0 pending operation(s))\n");
 }
 
 TEST_F(ToolTest, InitFromExample) {

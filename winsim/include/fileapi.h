@@ -10,6 +10,14 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+/* What the find calls report in dwReserved0 for a junction. */
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+#define MOVEFILE_WRITE_THROUGH 0x00000008
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 typedef struct _WIN32_FIND_DATAW {
@@ -49,8 +57,13 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
 UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 /* Security attributes are not modelled: the directory gets the default security. */
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-/* Only an empty directory goes; one marked in use in machine.json's "files" stays (32). */
+/* Only an empty directory goes; one marked in use in machine.json's "files" stays (32). A junction
+ * goes as a link, its target untouched. */
 BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
+/* Only MOVEFILE_DELAY_UNTIL_REBOOT: the operation is appended to PendingFileRenameOperations for
+ * the Session Manager (`winsim restart`); a null new name deletes the file or empty directory then.
+ * Other moves fail with ERROR_CALL_NOT_IMPLEMENTED. */
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 
 WINSIM_END_C
 
@@ -63,5 +76,6 @@ WINSIM_END_C
 #define GetSystemDirectory GetSystemDirectoryW
 #define CreateDirectory CreateDirectoryW
 #define RemoveDirectory RemoveDirectoryW
+#define MoveFileEx MoveFileExW
 
 #endif

@@ -58,6 +58,7 @@ FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath) {
   if (const json* e = FindEntry(m, ToHostPath(m, windowsPath)); e && e->is_object()) {
     f.readOnly = e->value("readOnly", false);
     f.inUse = e->value("inUse", false);
+    f.running = e->value("running", false);
   }
   return f;
 }
@@ -71,8 +72,16 @@ void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& 
       files.erase(it);
       break;
     }
-  if (flags.readOnly || flags.inUse)
-    files[WideToUtf8(windowsPath)] = {{"readOnly", flags.readOnly}, {"inUse", flags.inUse}};
+  if (flags.readOnly || flags.inUse || flags.running) {
+    json& entry = files[WideToUtf8(windowsPath)];
+    entry = {{"readOnly", flags.readOnly}, {"inUse", flags.inUse}};
+    if (flags.running) entry["running"] = true;
+  }
+}
+
+bool IsJunction(const fs::path& host) {
+  std::error_code ec;
+  return fs::is_symlink(host, ec) && fs::is_directory(host, ec);
 }
 
 }  // namespace winsim
@@ -123,6 +132,11 @@ void Fill(Machine& m, const Found& f, LPWIN32_FIND_DATAW data) {
   if (::stat(f.host.c_str(), &st) == 0) {
     bool dir = S_ISDIR(st.st_mode);
     data->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    // "." and ".." of a directory reached through a junction are plain directories.
+    if (f.name != L"." && f.name != L".." && winsim::IsJunction(f.host)) {
+      data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      data->dwReserved0 = IO_REPARSE_TAG_MOUNT_POINT;
+    }
     data->ftCreationTime = ToFileTime(st.st_ctim);
     data->ftLastAccessTime = ToFileTime(st.st_atim);
     data->ftLastWriteTime = ToFileTime(st.st_mtim);
@@ -234,6 +248,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
     return INVALID_FILE_ATTRIBUTES;
   }
   DWORD attributes = fs::is_directory(host, ec) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  if (winsim::IsJunction(host)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   if (winsim::FileFlagsOf(m, fileName).readOnly) attributes |= FILE_ATTRIBUTE_READONLY;
   return attributes;
 }
@@ -265,7 +280,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
   // The sharing check comes with the open, before the read-only file refuses to be deleted.
   FileFlags flags = winsim::FileFlagsOf(m, fileName);
   if (flags.inUse) return Fail(ERROR_SHARING_VIOLATION);
-  if (flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
+  // A running program's image refuses the deletion itself, as a read-only file does.
+  if (flags.running || flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
   if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
   winsim::SetFileFlags(m, fileName, FileFlags());
   winsim::RecordChange(m, "DeleteFile " + winsim::WideToUtf8(fileName));
@@ -286,7 +302,7 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (fs::is_directory(to, ec)) return Fail(ERROR_ACCESS_DENIED);
     FileFlags target = winsim::FileFlagsOf(m, newName);
-    if (target.inUse) return Fail(ERROR_SHARING_VIOLATION);
+    if (target.inUse || target.running) return Fail(ERROR_SHARING_VIOLATION);
     if (target.readOnly) return Fail(ERROR_ACCESS_DENIED);
   }
   if (fs::equivalent(from, to, ec)) return Fail(ERROR_SHARING_VIOLATION);  // the source is open for reading
@@ -326,7 +342,8 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
   FileFlags flags = winsim::FileFlagsOf(m, pathName);
   if (flags.inUse) return Fail(ERROR_SHARING_VIOLATION);
   if (flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
-  if (!fs::is_empty(host, ec)) return Fail(ERROR_DIR_NOT_EMPTY);
+  // A junction goes as a link, whatever its target holds; the target stays as it is.
+  if (!winsim::IsJunction(host) && !fs::is_empty(host, ec)) return Fail(ERROR_DIR_NOT_EMPTY);
   if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
   winsim::SetFileFlags(m, pathName, FileFlags());
   winsim::RecordChange(m, "RemoveDirectory " + winsim::WideToUtf8(pathName));
@@ -366,6 +383,14 @@ void SetFileInUse(const std::wstring& windowsPath, bool inUse) {
   Machine& m = CurrentMachine();
   FileFlags f = FileFlagsOf(m, windowsPath);
   f.inUse = inUse;
+  SetFileFlags(m, windowsPath, f);
+}
+
+void SetFileRunning(const std::wstring& windowsPath, bool running) {
+  std::lock_guard<std::recursive_mutex> g(ApiLock());
+  Machine& m = CurrentMachine();
+  FileFlags f = FileFlagsOf(m, windowsPath);
+  f.running = running;
   SetFileFlags(m, windowsPath, f);
 }
 

@@ -147,6 +147,21 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
       }
       m.Save();
     }
+    // Junctions: host symbolic links, relative so that a copy of the machine keeps them inside it.
+    if (ex.contains("junctions")) {
+      Machine m;
+      m.Load(dir);
+      for (auto& [link, target] : ex.at("junctions").items()) {
+        fs::path linkHost = ToHostPath(m, Utf8ToWide(link));
+        fs::path targetHost = ToHostPath(m, Utf8ToWide(target.get<std::string>()));
+        std::error_code ec;
+        if (!fs::is_directory(targetHost, ec)) throw std::runtime_error("no directory " + target.get<std::string>() + " to link to");
+        if (linkHost.empty() || fs::exists(fs::symlink_status(linkHost, ec)) || !fs::is_directory(linkHost.parent_path(), ec))
+          throw std::runtime_error(link + ": taken, or its directory is missing");
+        fs::create_directory_symlink(fs::relative(targetHost, linkHost.parent_path()), linkHost, ec);
+        if (ec) throw std::runtime_error(link + ": " + ec.message());
+      }
+    }
     // The rest of the machine: devices registered besides the image's, and top-level entries of
     // machine.json that replace the image's (a timeline, installs in progress, ...).
     const json added = ex.value("addDevices", json::array());

@@ -640,7 +640,7 @@ std::string DescribeMachine(const std::string& dir) {
 
   out << "\nFiles (drive_c):\n";
   fs::path c = d / "drive_c";
-  // The read-only and in-use marks by host path, so that any spelling of a key finds its file.
+  // The read-only, in-use and running marks by host path, so that any spelling of a key finds its file.
   std::map<fs::path, std::string> marks;
   if (doc.contains("files") && doc["files"].is_object()) {
     Machine paths;
@@ -650,6 +650,7 @@ std::string DescribeMachine(const std::string& dir) {
       std::string mark;
       if (value.value("readOnly", false)) mark += ", read-only";
       if (value.value("inUse", false)) mark += ", in use";
+      if (value.value("running", false)) mark += ", running";
       if (!mark.empty()) marks[ToHostPath(paths, Utf8ToWide(key))] = mark;
     }
   }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -35,18 +36,24 @@ std::vector<std::wstring> Matches(const fs::path& dir, const std::wstring& patte
   return names;
 }
 
-// Deletes PATH (a Windows path) with everything below it; 0, or the error that stopped it. What
-// went before a failure stays gone, as with the shell.
-DWORD DeleteTree(Machine& m, const std::wstring& path) {
+// Deletes PATH (a Windows path) with everything below it; 0, or the error that stopped it, with
+// FAILED set to the path that refused. What went before a failure stays gone, as with the shell.
+// A junction is followed into its target, whose contents go, as XP's shell does; then the link
+// itself goes and the target directory stays.
+DWORD DeleteTree(Machine& m, const std::wstring& path, std::wstring& failed) {
   fs::path host = winsim::ToHostPath(m, path);
   std::error_code ec;
   winsim::FileFlags flags = winsim::FileFlagsOf(m, path);
+  failed = path;
   if (fs::is_directory(host, ec)) {
     if (flags.inUse) return ERROR_SHARING_VIOLATION;
     for (const std::wstring& name : Matches(host, L"*"))
-      if (DWORD rc = DeleteTree(m, path + L"\\" + name)) return rc;
+      if (DWORD rc = DeleteTree(m, path + L"\\" + name, failed)) return rc;
+    failed = path;
   } else if (flags.inUse) {
     return ERROR_SHARING_VIOLATION;
+  } else if (flags.running) {
+    return ERROR_ACCESS_DENIED;
   }
   // Read-only files and directories go too: the shell clears the mark once the deletion is
   // confirmed (FOF_NOCONFIRMATION answers for the user; without it winsim answers yes).
@@ -54,6 +61,28 @@ DWORD DeleteTree(Machine& m, const std::wstring& path) {
   winsim::SetFileFlags(m, path, winsim::FileFlags());
   winsim::RecordChange(m, "SHFileOperation FO_DELETE " + winsim::WideToUtf8(path));
   return 0;
+}
+
+// The shell's error window for a deletion that failed, shown to nobody: recorded with the message
+// boxes and answered with its only button, OK, which ends the operation.
+void ShowErrorWindow(Machine& m, const std::wstring& path, DWORD error) {
+  size_t cut = path.find_last_of(L"\\/");
+  std::string name = winsim::WideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
+  std::string reason = error == ERROR_SHARING_VIOLATION
+                           ? "It is being used by another person or program.\n\nClose any programs that might be "
+                             "using the file and try again."
+                           : error == ERROR_ACCESS_DENIED
+                                 ? "Access is denied.\n\nMake sure the disk is not full or write-protected and that "
+                                   "the file is not currently in use."
+                                 : "Error " + std::to_string(error) + ".";
+  std::string text = "Cannot delete " + name + ": " + reason;
+  const std::string caption = "Error Deleting File or Folder";
+  const UINT type = MB_OK | MB_ICONERROR;
+  winsim::json& boxes = m.runReport["messageBoxes"];
+  if (!boxes.is_array()) boxes = winsim::json::array();
+  boxes.push_back({{"text", text}, {"caption", caption}, {"type", type}, {"shownBy", "SHFileOperationW"}});
+  std::fprintf(stderr, "winsim: message box \"%s\" (type 0x%x): %s\n", caption.c_str(), type, text.c_str());
+  std::fflush(stderr);
 }
 
 // What one name of the source list stands for: the name itself, or what its last part matches
@@ -95,7 +124,13 @@ int WINAPI SHFileOperationW(LPSHFILEOPSTRUCTW op) {
   for (const std::wstring& target : targets) {
     std::error_code ec;
     if (!fs::exists(winsim::ToHostPath(m, target), ec)) return ERROR_FILE_NOT_FOUND;
-    if (DWORD rc = DeleteTree(m, target)) return static_cast<int>(rc);
+    std::wstring failed;
+    if (DWORD rc = DeleteTree(m, target, failed)) {
+      // Without FOF_NOERRORUI a person is told which file stopped the deletion, and the
+      // operation ends there either way.
+      if (!(op->fFlags & FOF_NOERRORUI)) ShowErrorWindow(m, failed, rc);
+      return static_cast<int>(rc);
+    }
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "devices.h"
+#include "files.h"
 #include "machine.h"
 #include "registry.h"
 #include "spooler.h"
@@ -39,7 +40,9 @@ const char kUsage[] =
     "  plug DIR INSTANCE_ID              attach a registered Plug and Play device (while a program\n"
     "                                    runs on the machine, it is told and broadcasts the arrival)\n"
     "  unplug DIR INSTANCE_ID            detach it (it stays registered)\n"
-    "  pending DIR COUNT [EACH_MS]       Plug and Play installs in progress, each taking EACH_MS\n";
+    "  pending DIR COUNT [EACH_MS]       Plug and Play installs in progress, each taking EACH_MS\n"
+    "  restart DIR                       what a restart does before any program runs: carry out the\n"
+    "                                    deletions and renames MoveFileEx scheduled for it\n";
 
 int Usage() {
   std::fprintf(stderr, kUsage, winsim::DefaultImage().c_str());
@@ -168,6 +171,13 @@ int Run(const std::vector<std::string>& a) {
     }
     if (delivered)
       std::cout << (cmd == "plug" ? "plugged in " : "unplugged ") << a[2] << " (the running program took it)\n";
+    return 0;
+  }
+  if (cmd == "restart" && a.size() == 2) {
+    std::vector<std::string> done;
+    EditMachine(a[1], [&](winsim::Machine& m) { done = winsim::CarryOutPendingOperations(m); });
+    for (const std::string& line : done) std::cout << line << "\n";
+    std::cout << "restarted " << a[1] << " (" << done.size() << " pending operation(s))\n";
     return 0;
   }
   if (cmd == "pending" && (a.size() == 3 || a.size() == 4)) {

@@ -11,5 +11,8 @@ void SetFileReadOnly(const std::wstring& windowsPath, bool readOnly);
 // In use by another program: DeleteFileW and an overwriting CopyFileW fail with
 // ERROR_SHARING_VIOLATION; reading and copying from it still work.
 void SetFileInUse(const std::wstring& windowsPath, bool inUse);
+// The image of a running program: DeleteFileW fails with ERROR_ACCESS_DENIED, an overwriting
+// CopyFileW with ERROR_SHARING_VIOLATION; MoveFileExW may schedule its deletion.
+void SetFileRunning(const std::wstring& windowsPath, bool running);
 
 }  // namespace winsim
