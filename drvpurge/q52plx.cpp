@@ -148,6 +148,13 @@ void RemoveLeftovers(const wchar_t* directory, DWORD attributes, bool installDir
 
 }  // namespace
 
+bool CQ52PLXClass::TargetMayBeLink() const {
+  DWORD attributes = GetFileAttributesW(m_szTargetDirectory);
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 void CQ52PLXClass::RemoveInstallDirectory() {
   // Unbound, the directory is empty and the pattern would be "\*": everything on the drive.
   if (!m_bInitialized || m_szTargetDirectory[0] == L'\0') return;

@@ -14,6 +14,9 @@ class CQ52PLXClass : public CGenericClass {
 
   // Empties and removes the target directory; every outcome is logged, none is returned.
   void RemoveInstallDirectory();
+  // True when the target directory is a link (a junction) or can't be told not to be one: its
+  // files are then not the package's, and nothing is deleted through it.
+  bool TargetMayBeLink() const;
 };
 
 // Deletes the package's Add/Remove Programs key with everything below it; the outcome is logged.

@@ -109,6 +109,9 @@ bool CUninstallClass::RemoveFiles() {
     // An unbound list refuses without a word; say which one stopped the file step.
     if (!components[i]->initialized())
       WLog(LOG_ERROR, L"CUninstallClass::RemoveFiles - %s Not Initialized!", g_ComponentFiles[kinds[i]].displayName);
+    // The install directory's list would delete through a junction planted in its place; the
+    // directory step removes such a link and nothing behind it.
+    if (components[i] == m_pQ52PLX && m_pQ52PLX->TargetMayBeLink()) continue;
     if (!components[i]->RemoveDependentFiles(components[i]->targetDirectory())) return false;
   }
   m_pQ52PLX->RemoveInstallDirectory();

@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -258,6 +259,24 @@ TEST_F(UninstallTest, FileStepStopsAtAListThatFails) {
        Cat(kAllListsOk, {drvtest::Trace("SHFileOperation returns 0"), Info("C:\\Q52PLX removed..."),
                          Info("RegDeleteKey returns 0")}),
        {},
+       {api, L"C:\\Q52PLX"},
+       false},
+      // A junction planted in place of the directory: its list would delete a namesake of the
+      // package's files behind it. Only the link goes, then the key.
+      {"install directory is a junction",
+       [] {
+         std::filesystem::remove_all(winsim::HostPath(L"C:\\Q52PLX"));
+         std::filesystem::create_directory(winsim::HostPath(L"C:\\Shared"));
+         for (const wchar_t* name : {L"C:\\Shared\\vexaq52api.dll", L"C:\\Shared\\vexaq52setup.exe"})
+           std::ofstream(winsim::HostPath(name)) << "another program's";
+         std::filesystem::create_directory_symlink(winsim::HostPath(L"C:\\Shared"), winsim::HostPath(L"C:\\Q52PLX"));
+       },
+       {kApiOk, Info("Language/Port Monitor RemoveDependentFiles OK"), Info("Printer Driver RemoveDependentFiles OK"),
+        Info("Printer RemoveDependentFiles OK"), drvtest::Trace("C:\\Q52PLX already exists."),
+        Error("RemoveInstallDirectory - C:\\Q52PLX is a link to another place: the link was removed, nothing behind "
+              "it."),
+        Info("RegDeleteKey returns 0")},
+       {L"C:\\Shared\\vexaq52api.dll", L"C:\\Shared\\vexaq52setup.exe"},
        {api, L"C:\\Q52PLX"},
        false},
       {"uninstall key absent",
