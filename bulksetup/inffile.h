@@ -46,7 +46,7 @@ class InfFile {
   void LogHardwareIds();
 
   // YYYYMMDD of a DRIVERVER text beginning M/D/YYYY (one or two digits for month and day), or 0.
-  // The date ends at the comma or at the end of the text; blanks may precede either.
+  // What follows the four digits of the year does not matter.
   static DWORD ParseDriverDate(const WCHAR* driverVer);
 
  private:
