@@ -9,7 +9,7 @@
 
 #include "log.h"
 
-std::unique_ptr<InfFile> SupportedInf;
+std::unique_ptr<InfFile>& SupportedInf = *new std::unique_ptr<InfFile>;
 
 namespace {
 
