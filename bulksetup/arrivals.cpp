@@ -14,7 +14,7 @@
 #include "log.h"
 #include "main.h"
 
-PtrList ArrivalQueue;
+PtrList& ArrivalQueue = *new PtrList;
 
 namespace {
 

@@ -15,8 +15,9 @@ struct ArrivalItem {
   WCHAR DeviceId[MAX_PATH];            // upper case
 };
 
-// The queue of ArrivalItem records, oldest first. It does not own them.
-extern PtrList ArrivalQueue;
+// The queue of ArrivalItem records, oldest first. It does not own them. Never destroyed at exit:
+// a worker given up on may still walk it while the process ends.
+extern PtrList& ArrivalQueue;
 
 // Queues the device of an interface arrival (DBT_DEVICEARRIVAL) or drops its waiting entry on a
 // removal (DBT_DEVICEREMOVECOMPLETE). Runs on the monitor thread.

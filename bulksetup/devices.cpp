@@ -167,6 +167,10 @@ int MatchDevice(DeviceRecord* record, HDEVINFO set, PSP_DEVINFO_DATA device) {
       if (rc == 0) {
         LogQuick(LOG_INFO, "USB Bulk Driver installed successfully!");
         result = 1;
+      } else {
+        // The caller's closing line only says no INF matched; the cause is said here.
+        WLog(LOG_ERROR, L"USB Bulk Driver install failed for '%s' rc=0x%x", record->InstanceId,
+             static_cast<unsigned>(rc));
       }
     } else {
       LogQuick(LOG_INFO, "USB Bulk Driver already successfully installed!");

@@ -51,8 +51,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
       WaitForSingleObject(EndEvent, INFINITE);
       StopMonitoring();
     }
-    CloseHandle(EndEvent);
-    EndEvent = NULL;
+    // A thread given up on may still set it, and a closed handle's value may by then name
+    // another object.
+    if (!AThreadWasGivenUp()) {
+      CloseHandle(EndEvent);
+      EndEvent = NULL;
+    }
   }
 
   PostMessageW(window, WM_QUIT, 0, 0);

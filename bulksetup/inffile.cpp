@@ -9,7 +9,7 @@
 
 #include "log.h"
 
-std::unique_ptr<InfFile> SupportedInf;
+std::unique_ptr<InfFile>& SupportedInf = *new std::unique_ptr<InfFile>;
 
 namespace {
 
@@ -184,11 +184,12 @@ DWORD InfFile::ParseDriverDate(const WCHAR* driverVer) {
   n = ReadNumber(p, 1, 2, day);
   if (!n || p[n] != L'/') return 0;
   p += n + 1;
-  n = ReadNumber(p, 4, 4, year);
-  if (!n) return 0;
-  p += n;
-  while (*p == L' ' || *p == L'\t') ++p;
-  if (*p != 0 && *p != L',') return 0;
+  // Four digits of year; whatever follows them (a comma, a blank, the version) is not the date's.
+  year = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] < L'0' || p[i] > L'9') return 0;
+    year = year * 10 + static_cast<DWORD>(p[i] - L'0');
+  }
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
   return year * 10000 + month * 100 + day;
 }

@@ -46,7 +46,7 @@ class InfFile {
   void LogHardwareIds();
 
   // YYYYMMDD of a DRIVERVER text beginning M/D/YYYY (one or two digits for month and day), or 0.
-  // The date ends at the comma or at the end of the text; blanks may precede either.
+  // What follows the four digits of the year does not matter.
   static DWORD ParseDriverDate(const WCHAR* driverVer);
 
  private:
@@ -56,8 +56,9 @@ class InfFile {
 };
 
 // The newest staged copy of the supported INF; null until FindSupportedInf keeps one. It stays
-// for the rest of the process and closes its INF at exit.
-extern std::unique_ptr<InfFile> SupportedInf;
+// until both threads have been seen to end (StopMonitoring releases it then), and is never
+// destroyed at exit: a thread given up on may still read it while the process ends.
+extern std::unique_ptr<InfFile>& SupportedInf;
 
 // Scans the system's INF list; 1 when at least one supported INF was found.
 int FindSupportedInf();

@@ -85,11 +85,14 @@ DWORD InstallSelectedDriver(LPCWSTR instanceId, LPCWSTR infPath) {
 
 DWORD InstallDriver(HDEVINFO set) {
   DWORD result = 0;
+  // A directory that does not fit comes back as the size it needs, with the buffer left empty:
+  // "\newdev.dll" alone would then load whatever lies at the current drive's root.
   WCHAR path[MAX_PATH] = {0};
   size_t length = 0;
-  if (!GetSystemDirectoryW(path, ARRAYSIZE(path))) {
+  const UINT directoryLength = GetSystemDirectoryW(path, ARRAYSIZE(path));
+  if (!directoryLength) {
     result = FailureCode(ERROR_PATH_NOT_FOUND);
-  } else if (FAILED(StringCchLengthW(path, ARRAYSIZE(path), &length)) ||
+  } else if (directoryLength >= ARRAYSIZE(path) || FAILED(StringCchLengthW(path, ARRAYSIZE(path), &length)) ||
              FAILED(StringCchCopyW(path + length, ARRAYSIZE(path) - length, L"\\newdev.dll"))) {
     result = ERROR_INSUFFICIENT_BUFFER;
   } else {

@@ -20,6 +20,8 @@ const WCHAR kNotifyTitle[] = L"PlxHiddenNotify";
 
 HANDLE MonitorThread = NULL;
 HANDLE WorkerThread = NULL;
+// Set when the end of a thread of the last start could not be seen.
+bool GivenUp = false;
 
 // A wait for a thread's end that fails is tried again this often before the thread is given up on.
 const int kThreadWaitAttempts = 3;
@@ -57,8 +59,9 @@ bool WaitForThreadEnd(HANDLE thread) {
   return false;
 }
 
-// Once both threads have ended. A thread whose end could not be seen may still use the events
-// and the queue: then they are left to the end of the process rather than closed under it.
+// Once both threads have ended. A thread whose end could not be seen may still use the events,
+// the queue and the supported INF: then they are left to the end of the process rather than
+// released under it.
 void ReleaseThreads(bool ended) {
   if (ended) {
     CloseAndClear(WorkerThread);
@@ -67,7 +70,9 @@ void ReleaseThreads(bool ended) {
     CloseAndClear(StopEvent);
     CloseAndClear(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
     ClearArrivalQueue();
+    SupportedInf.reset();
   }
+  GivenUp = !ended;
   ThreadsStarted = false;
 }
 
@@ -89,6 +94,7 @@ bool RunMessageLoop() {
 }  // namespace
 
 bool StartMonitoring() {
+  GivenUp = false;
   MonitorDoneEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   StopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   WorkEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -150,6 +156,8 @@ void StopMonitoring() {
   const bool workerEnded = WaitForThreadEnd(WorkerThread);
   ReleaseThreads(monitorEnded && workerEnded);
 }
+
+bool AThreadWasGivenUp() { return GivenUp; }
 
 DWORD WINAPI dev_mon_main(LPVOID) {
   if (!CreateHiddenWindow()) {

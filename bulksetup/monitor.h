@@ -11,9 +11,13 @@
 // Creates MonitorDoneEvent, StopEvent and WorkEvent and starts the monitor and worker threads;
 // false (with nothing left running) when any of them could not be created.
 bool StartMonitoring();
-// Stops both threads and waits for them to end; then closes their handles and the events. A
-// thread whose end cannot be seen (its wait keeps failing) keeps them open to the process's end.
+// Stops both threads and waits for them to end; then closes their handles and the events, and
+// releases the arrival queue's entries and the supported INF. A thread whose end cannot be seen
+// (its wait keeps failing) keeps all of them to the process's end.
 void StopMonitoring();
+// True when StartMonitoring or StopMonitoring gave up on a thread of the last start: it may still
+// run, and EndEvent with everything else it may touch must stay until the process ends.
+bool AThreadWasGivenUp();
 
 DWORD WINAPI dev_mon_main(LPVOID);
 bool CreateHiddenWindow();

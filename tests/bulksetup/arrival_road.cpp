@@ -48,8 +48,10 @@ int main(int argc, char** argv) {
       }
       StopMonitoring();
     }
-    CloseHandle(EndEvent);
-    EndEvent = NULL;
+    if (!AThreadWasGivenUp()) {
+      CloseHandle(EndEvent);
+      EndEvent = NULL;
+    }
   }
   return 0;
 }

@@ -39,6 +39,8 @@ TEST(MatchDevice, Decisions) {
   const std::string installing = "USB Bulk Driver not installed. Installing...";
   const std::string installed = "USB Bulk Driver installed successfully!";
   const std::string already = "USB Bulk Driver already successfully installed!";
+  // A failed install names the device and the code at Error: nothing else says why it failed.
+  const std::string failedWith5 = std::string("USB Bulk Driver install failed for '") + kDevice + "' rc=0x5";
   struct Case {
     const char* what;
     std::vector<std::string> ids;
@@ -64,13 +66,13 @@ TEST(MatchDevice, Decisions) {
       {"an ID shorter than the model", {"USB\\VID_F0F0&PID_005"}, "usbprint.inf", nullptr, 0, {}, "usbprint.inf"},
       {"the model as the eleventh ID", elevenIds, "usbprint.inf", nullptr, 0, {}, "usbprint.inf"},
       {"failed, then successful install", {kWithRevision, kModel}, "usbprint.inf", "InstallSelectedDriver", 1,
-       {"Device Match Found!", installing, "InstallSelectedDriver called rc=5", "Device Match Found!", installing,
-        "InstallSelectedDriver called rc=0", installed},
+       {"Device Match Found!", installing, "InstallSelectedDriver called rc=5", failedWith5, "Device Match Found!",
+        installing, "InstallSelectedDriver called rc=0", installed},
        "oem3.inf"},
       {"a failed install", {kModel}, "usbprint.inf", "InstallSelectedDriver", 0,
-       {"Device Match Found!", installing, "InstallSelectedDriver called rc=5"}, "usbprint.inf"},
+       {"Device Match Found!", installing, "InstallSelectedDriver called rc=5", failedWith5}, "usbprint.inf"},
       {"newdev.dll without its export", {kModel}, "usbprint.inf", "GetProcAddress", 0,
-       {"Device Match Found!", installing}, "usbprint.inf"},
+       {"Device Match Found!", installing, failedWith5}, "usbprint.inf"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -181,7 +183,10 @@ TEST(FindInstalledDevices, StartUpPass) {
       {"an unplugged printer", nullptr, 1, {}, "oem3.inf"},
       {"no device list", "SetupDiGetClassDevsW", 1,
        {"FindInstalledDevices - SetupDiGetClassDevs Failed. GetLastError:8"}, "usbprint.inf"},
-      {"a failed install", "InstallSelectedDriver", 0, {}, "usbprint.inf"},
+      {"a failed install", "InstallSelectedDriver", 0,
+       {"USB Bulk Driver install failed for 'USB\\VID_F0F0&PID_0052\\Q52000123' rc=0x8",
+        "USB Bulk Driver install failed for 'USB\\VID_F0F0&PID_0052\\Q52000123' rc=0x8"},
+       "usbprint.inf"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -123,9 +123,11 @@ struct Step {
   std::string why;
 };
 
-// Classifies the calls of the clean road from the arrival (the first call after the monitor began
-// waiting for messages) to newdev.dll's install, by the product code that makes them. READS holds
-// the property of each SetupDiGetDeviceRegistryPropertyW call of the run.
+// Classifies the calls of the clean road from the arrival (every thread was waiting then) to
+// newdev.dll's install by what each one is, never by where it falls among the other threads'
+// calls: the harness's wait and the monitor's handling of the broadcast interleave with the
+// worker's road in whatever order the threads are scheduled. READS holds the property of each
+// SetupDiGetDeviceRegistryPropertyW call of the run.
 std::map<size_t, Step> ClassifyPath(const std::vector<std::string>& calls, size_t arrival, size_t install,
                                     const std::vector<DWORD>& reads) {
   std::map<size_t, Step> path;
@@ -143,25 +145,26 @@ std::map<size_t, Step> ClassifyPath(const std::vector<std::string>& calls, size_
   }
   EXPECT_LT(classDevs, printer) << "no device was enumerated between the arrival and the install";
 
-  bool ownSeen = false, printerRead = false, recordDone = false;
+  bool printerRead = false, recordDone = false;
   for (size_t i = arrival; i <= install; ++i) {
     const std::string& f = calls[i];
     Step& s = path[i];
+    // Calls of the other threads first. Between the arrival and the install the harness makes
+    // only its wait on EndEvent; the monitor handles the sent broadcast inside its GetMessageW
+    // and makes no wait of its own, the worker none at all; the worker sets no event before
+    // the install.
     if (IsLoggerCall(f)) {
       s = {Role::Recovers, "the log's own output"};
+    } else if (f == "WaitForSingleObject") {
+      s = {Role::Own, "the harness waits for the end of the run"};
+    } else if (f == "DefWindowProcW") {
+      s = {Role::Recovers, "the broadcast's default handling, once it is queued"};
+    } else if (f == "SetEvent") {
+      s = {Role::OnPath, "WorkEvent for the queued arrival: the worker is never woken for it"};
+    } else if (f == "CMP_WaitNoPendingInstallEvents") {
+      s = {Role::Recovers, "a failed wait for Plug and Play counts as nothing pending"};
     } else if (i < classDevs) {
-      if (f == "WaitForSingleObject" && !ownSeen) {
-        ownSeen = true;  // the monitor makes none while a broadcast is handled, the worker none at all
-        s = {Role::Own, "the harness waits for the end of the run"};
-      } else if (f == "SetEvent") {
-        s = {Role::OnPath, "WorkEvent for the queued arrival: the worker is never woken for it"};
-      } else if (f == "CMP_WaitNoPendingInstallEvents") {
-        s = {Role::Recovers, "a failed wait for Plug and Play counts as nothing pending"};
-      } else if (f == "DefWindowProcW") {
-        s = {Role::Recovers, "the broadcast's default handling, once it is queued"};
-      } else {
-        ADD_FAILURE() << "call " << i + 1 << " " << f << " is not classified";
-      }
+      ADD_FAILURE() << "call " << i + 1 << " " << f << " is not classified";
     } else if (i == classDevs) {
       s = {Role::OnPath, "the present devices: without them the entry is dropped"};
     } else if (f == "SetupDiEnumDeviceInfo") {
@@ -342,8 +345,8 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
                          "\"Level\"=dword:00000004\r\n\"IsConsole\"=dword:00000001\r\n");
   winsim::ImportRegFile(base, tmp / "logger.reg");
 
-  // The road once, for its calls: the arrival comes once the monitor waits for messages, and the
-  // install is newdev.dll's InstallSelectedDriver.
+  // The road once, for its calls: the arrival comes once every thread waits, and the install is
+  // newdev.dll's InstallSelectedDriver.
   Job road{0, "", "", tmp / "road", {}};
   CopyMachine(base, road.dir);
   pid_t pid = Start(road, printerFile);
@@ -364,11 +367,12 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
   for (size_t at = 0; (at = roadLog.find("\tDevice Match Found!", at)) != std::string::npos; ++at) ++matches;
   ASSERT_EQ(matches, 2u) << "the printer should match by two hardware IDs\n" << roadLog;
 
+  // The arrival comes when every thread waits: the calls before it are the start-up's.
   size_t arrival = calls.size(), installAt = calls.size();
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i] == "GetMessageW" && arrival == calls.size()) arrival = i + 1;
+  for (const nlohmann::json& e : roadRun.value("deviceEvents", nlohmann::json::array()))
+    if (e.value("event", "") == "arrive") arrival = e.value("callsBefore", calls.size());
+  for (size_t i = 0; i < calls.size(); ++i)
     if (calls[i] == "InstallSelectedDriver") installAt = i;
-  }
   ASSERT_LT(arrival, installAt);
   ASSERT_LT(installAt, calls.size());
   const std::map<size_t, Step> path = ClassifyPath(calls, arrival, installAt, reads);

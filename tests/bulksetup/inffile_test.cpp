@@ -80,16 +80,17 @@ TEST(ParseVersionInfo, KeysAndValues) {
   }
 }
 
-// Well-formed dates give YYYYMMDD; anything that isn't a date M/D/YYYY gives 0, the date of an
-// INF without DRIVERVER, and is never read past its end.
+// A text that begins with a date M/D/YYYY gives YYYYMMDD, whatever follows the year; anything
+// else gives 0, the date of an INF without DRIVERVER, and is never read past its end.
 TEST(ParseVersionInfo, DriverDate) {
   struct Case {
     const char* text;
     DWORD date;
   } cases[] = {
       {"07/15/2008,1.0.0.3", 20080715}, {"07/15/2008", 20080715}, {"7/5/2008,1.0", 20080705},
-      {"12/31/1999, 5.1", 19991231}, {"01/01/2008 ,1.0", 20080101}, {"7/15", 0}, {"07/15/200", 0},
-      {"07/15/20081,1.0", 0}, {"07/15/2008x", 0}, {"13/01/2008,1.0", 0}, {"00/10/2008,1.0", 0},
+      {"12/31/1999, 5.1", 19991231}, {"01/01/2008 ,1.0", 20080101}, {"07/15/2008 2.5.0.9", 20080715},
+      {"7/15", 0}, {"07/15/200", 0}, {"07/15/20081,1.0", 20080715}, {"07/15/2008x", 20080715},
+      {"07/15/200x", 0}, {"13/01/2008,1.0", 0}, {"00/10/2008,1.0", 0},
       {"07/32/2008,1.0", 0}, {"2008-07-15,1.0", 0}, {"007/15/2008", 0}, {"1.0.0.3", 0}, {"/", 0},
   };
   for (const Case& c : cases) {
@@ -143,6 +144,7 @@ TEST(FindSupportedInf, KeepsTheNewestCopy) {
       {"equal dates", jul, jul, "oem0.inf", false},
       {"undated second", jul, "", "oem0.inf", false},
       {"undated first", "", jan, "oem1.inf", true},
+      {"a blank before the version", jan, "07/15/2008 2.5.0.9", "oem1.inf", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

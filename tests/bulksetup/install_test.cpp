@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ TEST(InstallSelectedDriver, Results) {
     winsim::RestartNeed restart;
     DWORD result;
     std::vector<bulktest::LogLine> lines;
+    // A system directory of 308 characters, and a newdev.dll at the drive's root where a path
+    // built from an empty directory would find it.
+    bool longSystemDirectory = false;
   } cases[] = {
       {"installed", printer, inf, nullptr, 0, false, winsim::RestartNeed::None, 0,
        {Trace(installing), Info("InstallSelectedDriver called rc=0"), Trace("InstallDriver returning (Err=0)")}},
@@ -69,6 +73,8 @@ TEST(InstallSelectedDriver, Results) {
       {"no system directory", printer, inf, "GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY, false,
        winsim::RestartNeed::None, ERROR_NOT_ENOUGH_MEMORY,
        {Trace(installing), Trace("InstallDriver returning (Err=8)")}},
+      {"a system directory longer than the buffer", printer, inf, nullptr, 0, false, winsim::RestartNeed::None,
+       ERROR_INSUFFICIENT_BUFFER, {Trace(installing), Trace("InstallDriver returning (Err=122)")}, true},
   };
   const std::string otherModels = "[Vexa]\r\n%Q52.DeviceDesc%=Q52Bulk.Dev, USB\\VID_F0F0&PID_0099\r\n";
   for (const Case& c : cases) {
@@ -76,11 +82,23 @@ TEST(InstallSelectedDriver, Results) {
     BulkMachine m({{"oem7.inf", BulkInf("07/15/2008,9.9.9.9", "%Vexa%=Vexa", otherModels), "other.inf"}});
     if (c.fault) winsim::InjectFault(c.fault, 1, c.faultCode);
     if (c.removeNewdev) std::filesystem::remove(winsim::HostPath(L"C:\\WINDOWS\\system32\\newdev.dll"));
+    if (c.longSystemDirectory) {
+      winsim::ReleaseMachine();
+      const std::string file = m.dir() + "/machine.json";
+      nlohmann::json machine = nlohmann::json::parse(testsupport::ReadFile(file));
+      machine["systemDirectory"] = "C:\\WINDOWS\\" + std::string(308 - 20, 'S') + "\\system32";
+      testsupport::WriteFile(file, machine.dump());
+      std::filesystem::copy_file(m.dir() + "/drive_c/WINDOWS/system32/newdev.dll", m.dir() + "/drive_c/newdev.dll");
+      winsim::UseMachine(m.dir());
+    }
     winsim::SetInstallRestartNeed(c.restart);
     LogCapture log;
     EXPECT_EQ(InstallSelectedDriver(Wide(c.instanceId).c_str(), Wide(c.infPath).c_str()), c.result);
     EXPECT_EQ(log.Stop(), c.lines);
     EXPECT_EQ(DriverInf(printer), c.result == 0 ? "oem3.inf" : "usbprint.inf");
+    if (c.longSystemDirectory) {
+      EXPECT_EQ(winsim::CallCount("LoadLibraryW"), 0u) << "no other path is ever loaded";
+    }
   }
 }
 

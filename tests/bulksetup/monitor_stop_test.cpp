@@ -81,8 +81,9 @@ TEST(StopMonitoring, EndsBothThreadsWhicheverCallOfTheStopFails) {
     EXPECT_EQ(MonitorDoneEvent, nullptr);
     EXPECT_EQ(StopEvent, nullptr);
     EXPECT_EQ(WorkEvent, nullptr);
+    EXPECT_FALSE(AThreadWasGivenUp());
+    EXPECT_FALSE(SupportedInf) << "released once both threads have ended";
     // EndEvent is the test's own.
-    SupportedInf.reset();
     EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{{"event", 1}}));
   }
 }
@@ -101,6 +102,8 @@ TEST(StopMonitoring, LeavesTheEventsOpenWhenTheWorkersEndCannotBeSeen) {
   EXPECT_FALSE(ThreadsStarted);
   EXPECT_NE(MonitorDoneEvent, nullptr);
   EXPECT_NE(StopEvent, nullptr);
+  EXPECT_TRUE(AThreadWasGivenUp()) << "the entry routine must then leave EndEvent open";
+  EXPECT_TRUE(SupportedInf) << "the worker may still read it";
   // EndEvent, MonitorDoneEvent and StopEvent, and both thread handles; the worker closed WorkEvent.
   SupportedInf.reset();
   EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{{"event", 3}, {"thread", 2}}));

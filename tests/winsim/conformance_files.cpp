@@ -272,6 +272,11 @@ CONFORMANCE(GetSystemDirectorySizeProtocol) {
   CHECK_AT(dir.size() > 9 && dir.substr(dir.size() - 9) == L"\\system32", check::Show(dir));
   CHECK_EQ(GetSystemDirectoryW(buf, needed - 1), needed);  // one short: the size again
   if (kOnWinsim) CHECK_EQ(std::wstring(buf), std::wstring(L"C:\\WINDOWS\\system32"));
+  // ...and nothing written: a caller that takes the result for a length finds no directory.
+  buf[0] = L'#';
+  buf[1] = 0;
+  CHECK_EQ(GetSystemDirectoryW(buf, 1), needed);
+  CHECK_AT(buf[0] == L'#' && buf[1] == 0, check::Show(std::wstring(buf)));
 }
 
 namespace {

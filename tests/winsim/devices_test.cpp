@@ -344,6 +344,15 @@ TEST_F(Devices, DriverListFromTheOneInfInTheDriverPath) {
   EXPECT_EQ(std::wstring(detail->InfFileName), kSupportedInf);
   EXPECT_EQ(MultiSz(detail->HardwareID), std::vector<std::wstring>{hw});
   EXPECT_EQ(detail->CompatIDsLength, 0u);
+  // Short of the list's closing terminator: the fixed part is filled and the list holds the
+  // whole IDs that fit with it, here none; an ID is never cut.
+  std::vector<BYTE> shortBuf(need - sizeof(WCHAR), 0xEE);
+  auto* cut = reinterpret_cast<PSP_DRVINFO_DETAIL_DATA_W>(shortBuf.data());
+  cut->cbSize = sizeof(SP_DRVINFO_DETAIL_DATA_W);
+  EXPECT_FALSE(SetupDiGetDriverInfoDetailW(dev.set, &dev.data, &drivers[1], cut, need - sizeof(WCHAR), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::wstring(cut->SectionName), L"Q52Bulk.Dev");
+  EXPECT_EQ(MultiSz(cut->HardwareID), std::vector<std::wstring>{});
 
   // The installed driver alone, for a device that has one and for one that has none.
   OneDevice installed(kQ52);
@@ -469,7 +478,6 @@ DWORD InstallFromInf(const wchar_t* id, const wchar_t* inf, DWORD* reboot) {
   EXPECT_TRUE(SetupDiBuildDriverInfoList(dev.set, &dev.data, SPDIT_COMPATDRIVER));
   if (!SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV, dev.set, &dev.data)) return GetLastError();
   NewdevCall newdev;
-  *reboot = 0;
   SetLastError(0);
   newdev.install(nullptr, dev.set, nullptr, TRUE, reboot);
   return GetLastError();
@@ -544,7 +552,7 @@ TEST_F(Devices, InstallOutcomes) {
   for (auto [need, bit] : {std::pair{winsim::RestartNeed::Restart, DWORD{DI_NEEDRESTART}},
                            std::pair{winsim::RestartNeed::Reboot, DWORD{DI_NEEDREBOOT}}}) {
     winsim::SetInstallRestartNeed(need);
-    DWORD reboot = 0;
+    DWORD reboot = DI_NEEDRESTART | DI_NEEDREBOOT;  // set by the call, whatever it held
     EXPECT_EQ(InstallFromInf(kQ52, kSupportedInf, &reboot), 0u);
     EXPECT_EQ(reboot, bit);
   }

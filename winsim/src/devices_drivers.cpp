@@ -396,9 +396,21 @@ BOOL WINAPI SetupDiGetDriverInfoDetailW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
   CopyCut(d->InfFileName, MAX_PATH, n->infPath);
   CopyCut(d->DrvDescription, LINE_LEN, n->description);
   size_t room = (DriverInfoDetailDataSize - fixed) / sizeof(WCHAR);
-  std::memcpy(d->HardwareID, ids.data(), std::min(room, ids.size()) * sizeof(WCHAR));
-  if (room < ids.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return Succeed();
+  if (room >= ids.size()) {
+    std::memcpy(d->HardwareID, ids.data(), ids.size() * sizeof(WCHAR));
+    return Succeed();
+  }
+  // Too short: as many whole IDs as fit with the list's closing terminator, never a cut one.
+  size_t used = 0;
+  for (size_t at = 0; at < ids.size() && ids[at];) {
+    size_t length = ids.find(L'\0', at) - at + 1;
+    if (used + length + 1 > room) break;
+    std::memcpy(d->HardwareID + used, ids.data() + at, length * sizeof(WCHAR));
+    used += length;
+    at += length;
+  }
+  if (used < room) d->HardwareID[used] = L'\0';
+  return Fail(ERROR_INSUFFICIENT_BUFFER);
 }
 
 BOOL WINAPI SetupDiGetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,

@@ -90,7 +90,8 @@ void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD reb
 }
 
 // newdev.dll: installs the selected driver on the selected device of the set. The result is in
-// the last error; the reboot word gets DI_NEEDRESTART or DI_NEEDREBOOT when the machine says so.
+// the last error; the reboot word is set to DI_NEEDRESTART or DI_NEEDREBOOT when the machine says so,
+// else to 0.
 BOOL WINAPI NewdevInstallSelectedDriver(HWND, HDEVINFO DeviceInfoSet, LPCWSTR, BOOL, PDWORD bReboot) {
   ApiCall call("InstallSelectedDriver");
   if (call.fault()) {
@@ -117,7 +118,8 @@ BOOL WINAPI NewdevInstallSelectedDriver(HWND, HDEVINFO DeviceInfoSet, LPCWSTR, B
   std::string restart = m.doc.value("driverInstallRestart", std::string("none"));
   DWORD flags = restart == "reboot" ? DI_NEEDREBOOT : restart == "restart" ? DI_NEEDRESTART : 0;
   RecordInstall(m, *device, *e.selectedDriver, flags);
-  if (bReboot) *bReboot |= flags;
+  // Set, not added to: what the word held before the call says nothing about this install.
+  if (bReboot) *bReboot = flags;
   SetLastError(NO_ERROR);
   return TRUE;
 }

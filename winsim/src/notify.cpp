@@ -167,10 +167,13 @@ json* Register(Machine& m, const std::string& instanceId, const json* descriptio
 // doesn't know yet.
 void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source,
                const json* description = nullptr) {
+  // callsBefore places the event in the call trace: a test can tell the calls it caused from those
+  // made before it, whatever order the program's threads happened to run in.
   json record = {{"event", arrive ? "arrive" : "remove"},
                  {"instanceId", instanceId},
                  {"source", source},
-                 {"at", winsim::FormatIsoMillis(winsim::NowMillis(m))}};
+                 {"at", winsim::FormatIsoMillis(winsim::NowMillis(m))},
+                 {"callsBefore", m.calls.size()}};
   json* d = pnp::FindDevice(m, winsim::Utf8ToWide(instanceId));
   if (!d && arrive) {
     d = description ? Register(m, instanceId, description)
