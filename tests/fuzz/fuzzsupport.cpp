@@ -1,5 +1,6 @@
 #include "fuzzsupport.h"
 
+#include <sanitizer/common_interface_defs.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -70,8 +71,9 @@ void CheckNoOpenHandles(const char* after) {
 }
 
 void Finding(const std::string& what) {
-  std::fprintf(stderr, "FINDING: %s\n", what.c_str());
-  std::fflush(stderr);
+  // Through the sanitizers' report file: the targets run with standard error closed, since the
+  // product logs every line there.
+  __sanitizer_report_error_summary(("FINDING: " + what).c_str());
   std::abort();
 }
 

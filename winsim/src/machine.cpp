@@ -49,16 +49,6 @@ void WriteFileAtomic(const fs::path& p, const std::string& content) {
   fs::rename(tmp, p);
 }
 
-int LineOfOffset(const std::string& text, size_t offset) {
-  offset = std::min(offset, text.size());
-  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(offset), '\n'));
-}
-
-// Line of the first occurrence of "key" in the text, for errors about a section's content.
-int LineOfKey(const std::string& text, const std::string& key) {
-  size_t pos = text.find("\"" + key + "\"");
-  return pos == std::string::npos ? 0 : LineOfOffset(text, pos);
-}
 
 int64_t RealNowMillis() {
   using namespace std::chrono;
@@ -177,6 +167,16 @@ std::recursive_mutex& ApiLock() {
   // Never destroyed: calls made from exit handlers still need it.
   static std::recursive_mutex* m = new std::recursive_mutex;
   return *m;
+}
+
+int LineOfOffset(const std::string& text, size_t offset) {
+  offset = std::min(offset, text.size());
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(offset), '\n'));
+}
+
+int LineOfKey(const std::string& text, const std::string& key) {
+  size_t pos = text.find("\"" + key + "\"");
+  return pos == std::string::npos ? 0 : LineOfOffset(text, pos);
 }
 
 // ---------------------------------------------------------------- load and save
