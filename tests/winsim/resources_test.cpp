@@ -177,6 +177,7 @@ TEST(ResourceScript, RefusedScripts) {
       {"1 ICON \"short.ico\"\n", "lies outside the file"},
       {"1 RCDATA { 1 }\n", "resource type RCDATA is not supported"},
       {"\n#if 1\n1 MENU { }\n", "test.rc:2: #if without #endif"},
+      {"\n#if\n#endif\n", "test.rc:2: #if without an expression"},
       {"#include \"test.rc\"\n", "test.rc:1: #include nested too deeply"},
       {"#include \"gone.h\"\n", "test.rc:1: cannot find \"gone.h\""},
       {"1 ACCELERATORS { \"ab\", 1 }\n", "one character"},

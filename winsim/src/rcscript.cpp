@@ -244,6 +244,7 @@ class Reader {
       }
     }
     std::vector<Token> t = Tokenize(expr, where);
+    if (t.empty()) Fail(where, "#" + directive + " without an expression");
     size_t pos = 0;
     long v = Logical(t, pos, where);
     if (pos != t.size()) Fail(where, "cannot evaluate #if " + rest);
@@ -404,7 +405,7 @@ class Reader {
   }
 
   long Unary(const std::vector<Token>& t, size_t& pos, int depth) const {
-    if (pos >= t.size() || t[pos].kind == Token::kEnd) Fail(pos ? t[pos - 1].where : "?", "expression expected");
+    if (pos >= t.size() || t[pos].kind == Token::kEnd) Fail(pos < t.size() ? t[pos].where : pos ? t[pos - 1].where : "?", "expression expected");
     const Token& k = t[pos];
     if (k.kind == Token::kNumber) {
       ++pos;
