@@ -20,7 +20,7 @@ struct StepCase {
   const char* name;
   const char* exampleJson;
   const char* regFile;  // written next to example.json as edit.reg when not null
-  bool succeeds;
+  const char* errorAt;  // null: the machine is made; else the file and line the error names
 };
 
 TEST(ExampleMachines, EachStepFindsWhatItNames) {
@@ -28,19 +28,24 @@ TEST(ExampleMachines, EachStepFindsWhatItNames) {
       {"patch test on the entry meant",
        R"({"patch": [{"op": "test", "path": "/spooler/printers/0/name", "value": "Vexa Q52"},
                      {"op": "replace", "path": "/spooler/printers/0/jobs", "value": 2}]})",
-       nullptr, true},
+       nullptr, nullptr},
       {"patch test on another entry",
        R"({"patch": [{"op": "test", "path": "/spooler/printers/0/name", "value": "Other"},
                      {"op": "replace", "path": "/spooler/printers/0/jobs", "value": 2}]})",
-       nullptr, false},
-      {"patch of a missing entry", R"({"patch": [{"op": "remove", "path": "/spooler/printers/5"}]})", nullptr, false},
-      {"removal of a directory, any spelling", R"({"remove": ["c:/q52plx"]})", nullptr, true},
-      {"removal of a missing file", R"({"remove": ["C:\\Q52PLX\\none.txt"]})", nullptr, false},
+       nullptr, "example.json:1"},
+      {"patch of a missing entry", R"({"patch": [{"op": "remove", "path": "/spooler/printers/5"}]})", nullptr,
+       "example.json:1"},
+      {"removal of a directory, any spelling", R"({"remove": ["c:/q52plx"]})", nullptr, nullptr},
+      {"removal of a missing file", R"({"remove": ["C:\\Q52PLX\\none.txt"]})", nullptr, "example.json:1"},
       {"key deletion", R"({"reg": ["edit.reg"]})",
        "Windows Registry Editor Version 5.00\r\n\r\n"
        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers]\r\n",
-       true},
-      {"malformed .reg", R"({"reg": ["edit.reg"]})", "REGEDIT5\r\n", false},
+       nullptr},
+      {"malformed .reg", R"({"reg": ["edit.reg"]})", "REGEDIT5\r\n", "edit.reg:1"},
+      {"a staged INF the image lacks", "{\n  \"unstage\": [\"oem9.inf\"]\n}", nullptr, "example.json:2"},
+      {"a syntax error", "{\n  \"remove\": [\"C:\\\\Q52PLX\"],\n  \"reg\": [edit.reg]\n}", nullptr,
+       "example.json:3"},
+      {"a step of the wrong type", "{\n\n  \"stage\": [{\"inf\": 7}]}", nullptr, "example.json:3"},
   };
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -48,8 +53,13 @@ TEST(ExampleMachines, EachStepFindsWhatItNames) {
     WriteFile(tmp / "example/example.json", c.exampleJson);
     if (c.regFile) WriteFile(tmp / "example/edit.reg", c.regFile);
     const std::string dir = tmp / "m";
-    if (!c.succeeds) {
-      EXPECT_THROW(winsim::CreateMachineFromExample(dir, tmp / "example"), std::runtime_error);
+    if (c.errorAt) {
+      try {
+        winsim::CreateMachineFromExample(dir, tmp / "example");
+        ADD_FAILURE() << "made a machine";
+      } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(std::string(c.errorAt) + ": "), std::string::npos) << e.what();
+      }
       continue;
     }
     ASSERT_NO_THROW(winsim::CreateMachineFromExample(dir, tmp / "example"));

@@ -176,13 +176,16 @@ TEST(ResourceScript, RefusedScripts) {
       {"1 ICON \"bad.ico\"\n", "test.rc:1: \"bad.ico\" is not an icon file"},
       {"1 ICON \"short.ico\"\n", "lies outside the file"},
       {"1 RCDATA { 1 }\n", "resource type RCDATA is not supported"},
-      {"#if 1\n1 MENU { }\n", "#if without #endif"},
+      {"\n#if 1\n1 MENU { }\n", "test.rc:2: #if without #endif"},
+      {"\n#if\n#endif\n", "test.rc:2: #if without an expression"},
+      {"#include \"test.rc\"\n", "test.rc:1: #include nested too deeply"},
       {"#include \"gone.h\"\n", "test.rc:1: cannot find \"gone.h\""},
       {"1 ACCELERATORS { \"ab\", 1 }\n", "one character"},
       {"1 ACCELERATORS { \"a\", 1, ASCII, SHIFT }\n", "need a VIRTKEY"},
       {"1 MENU\nBEGIN\n  MENUITEM \"x\" 5\nEND\n", "test.rc:3: ',' expected"},
       {"1 DIALOG 0, 0, 1, 1\nBEGIN\n  LISTBOX 1, 0, 0, 1, 1\nEND\n", "control LISTBOX is not supported"},
-      {"1 MENU\nBEGIN\n", "unexpected end of script"},
+      {"1 MENU\nBEGIN\n", "test.rc:2: at the end: unexpected end of script"},
+      {"1 MENU\nBEGIN\nEND\n1\n", "test.rc:4: at the end: "},
   };
   std::string shortIcon = TinyIcon().substr(0, 24);
   for (const Row& r : rows) {

@@ -113,19 +113,32 @@ bool UnstageInf(const std::string& machineDir, const std::string& stagedName) {
 
 void CreateMachineFromExample(const std::string& dir, const std::string& exampleDir) {
   fs::path base(exampleDir);
+  const fs::path examplePath = base / "example.json";
+  const std::string text = ReadHost(examplePath);
+  // The entry being carried out, so that an error names its line of example.json.
+  std::string step;
   json ex;
   try {
-    ex = json::parse(ReadHost(base / "example.json"));
+    try {
+      ex = json::parse(text);
+    } catch (const json::parse_error& e) {
+      throw MachineError(examplePath.string(), LineOfOffset(text, e.byte ? e.byte - 1 : 0), e.what());
+    }
+    if (!ex.is_object()) throw MachineError(examplePath.string(), 1, "expected a JSON object");
+    step = "image";
     CreateMachine(dir, ex.value("image", DefaultImage()));
+    step = "unstage";
     for (auto& name : ex.value("unstage", json::array()))
       if (!UnstageInf(dir, name.get<std::string>()))
         throw std::runtime_error("no staged " + name.get<std::string>() + " to remove");
+    step = "stage";
     for (auto& item : ex.value("stage", json::array())) {
       std::string cat = item.value("cat", std::string());
       StageInf(dir, (base / item.at("inf").get<std::string>()).string(), cat.empty() ? cat : (base / cat).string());
     }
     // The edits go through machine.json's text so that a patch naming an entry the image no
     // longer has (a "test" operation that fails) stops here rather than making another machine.
+    step = "patch";
     if (ex.contains("patch")) {
       fs::path jsonPath = fs::path(dir) / "machine.json";
       json doc = json::parse(ReadHost(jsonPath)).patch(ex.at("patch"));
@@ -133,7 +146,9 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
       out << doc.dump(2) << "\n";
       if (!out.flush()) throw std::runtime_error(jsonPath.string() + ": cannot be written");
     }
+    step = "reg";
     for (auto& reg : ex.value("reg", json::array())) ImportRegFile(dir, (base / reg.get<std::string>()).string());
+    step = "remove";
     if (ex.contains("remove")) {
       Machine m;
       m.Load(dir);
@@ -164,6 +179,7 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
     }
     // The rest of the machine: devices registered besides the image's, and top-level entries of
     // machine.json that replace the image's (a timeline, installs in progress, ...).
+    step = "addDevices";
     const json added = ex.value("addDevices", json::array());
     const json replaced = ex.value("machine", json::object());
     if (!added.empty() || !replaced.empty()) {
@@ -176,8 +192,12 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
       for (auto it = replaced.begin(); it != replaced.end(); ++it) m.doc[it.key()] = it.value();
       m.Save();
     }
-  } catch (const json::exception& e) {
-    throw std::runtime_error((base / "example.json").string() + ": " + e.what());
+  } catch (const MachineError&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A file the step names reports its own name and line after the line of the step.
+    int line = LineOfKey(text, step);
+    throw MachineError(examplePath.string(), line ? line : 1, e.what());
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <cwctype>
+#include <initializer_list>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -49,16 +50,6 @@ void WriteFileAtomic(const fs::path& p, const std::string& content) {
   fs::rename(tmp, p);
 }
 
-int LineOfOffset(const std::string& text, size_t offset) {
-  offset = std::min(offset, text.size());
-  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(offset), '\n'));
-}
-
-// Line of the first occurrence of "key" in the text, for errors about a section's content.
-int LineOfKey(const std::string& text, const std::string& key) {
-  size_t pos = text.find("\"" + key + "\"");
-  return pos == std::string::npos ? 0 : LineOfOffset(text, pos);
-}
 
 int64_t RealNowMillis() {
   using namespace std::chrono;
@@ -179,6 +170,16 @@ std::recursive_mutex& ApiLock() {
   return *m;
 }
 
+int LineOfOffset(const std::string& text, size_t offset) {
+  offset = std::min(offset, text.size());
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(offset), '\n'));
+}
+
+int LineOfKey(const std::string& text, const std::string& key) {
+  size_t pos = text.find("\"" + key + "\"");
+  return pos == std::string::npos ? 0 : LineOfOffset(text, pos);
+}
+
 // ---------------------------------------------------------------- load and save
 
 void Machine::Load(const fs::path& d) {
@@ -201,20 +202,27 @@ void Machine::Load(const fs::path& d) {
 
   if (fs::exists(regPath)) registry.Import(ReadFile(regPath), regPath.string());
 
+  // The line of the first of KEYS written in the text; a name written with escapes is not found,
+  // and the error then names the document's first line.
+  auto keyLine = [&](std::initializer_list<const char*> keys) {
+    for (const char* key : keys)
+      if (int line = LineOfKey(text, key)) return line;
+    return 1;
+  };
   // Each section is checked on its own, so that an error names the line of the section at fault.
   auto section = [&](const char* key, const std::function<void(const json&)>& read) {
     if (!doc.contains(key)) return;
     try {
       read(doc.at(key));
     } catch (const json::exception& e) {
-      throw MachineError(jsonPath.string(), LineOfKey(text, key), std::string(key) + ": " + e.what());
+      throw MachineError(jsonPath.string(), keyLine({key}), std::string(key) + ": " + e.what());
     }
   };
   section("faults", [&](const json& list) {
     for (auto& f : list) {
       Fault fault{f.at("function").get<std::string>(), f.at("call").get<unsigned>(), f.at("error").get<uint32_t>()};
       if (fault.call == 0 || fault.error == 0)
-        throw MachineError(jsonPath.string(), LineOfKey(text, "faults"), "faults: call must be >= 1 and error > 0");
+        throw MachineError(jsonPath.string(), keyLine({"faults"}), "faults: call must be >= 1 and error > 0");
       faults.push_back(fault);
     }
   });
@@ -230,10 +238,10 @@ void Machine::Load(const fs::path& d) {
     for (const json& e : list) {
       std::string event = e.at("event").get<std::string>();
       if (event != "arrive" && event != "remove")
-        throw MachineError(jsonPath.string(), LineOfKey(text, "timeline"),
+        throw MachineError(jsonPath.string(), keyLine({"timeline"}),
                            "timeline: event must be \"arrive\" or \"remove\"");
       if (e.at("afterListeningMs").get<int64_t>() < 0 || e.at("instanceId").get<std::string>().empty())
-        throw MachineError(jsonPath.string(), LineOfKey(text, "timeline"),
+        throw MachineError(jsonPath.string(), keyLine({"timeline"}),
                            "timeline: afterListeningMs must be >= 0 and instanceId given");
     }
   });
@@ -241,7 +249,7 @@ void Machine::Load(const fs::path& d) {
   try {
     pnp::CheckDevices(doc);
   } catch (const std::exception& e) {
-    throw MachineError(jsonPath.string(), LineOfKey(text, "devices"), std::string("devices: ") + e.what());
+    throw MachineError(jsonPath.string(), keyLine({"devices"}), std::string("devices: ") + e.what());
   }
 
   virtualClock = false;
@@ -250,7 +258,7 @@ void Machine::Load(const fs::path& d) {
     if (!c.value("virtual", false)) return;
     virtualClock = true;
     if (!ParseIsoMillis(c.value("now", std::string()), virtualNow))
-      throw MachineError(jsonPath.string(), LineOfKey(text, "now"),
+      throw MachineError(jsonPath.string(), keyLine({"now", "clock"}),
                          "clock.now: expected a time like \"2026-12-06T16:17:09.042Z\"");
     std::string boot = c.value("boot", std::string());
     if (boot.empty() || !ParseIsoMillis(boot, bootMillis)) bootMillis = virtualNow - 3600 * 1000;

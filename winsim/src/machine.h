@@ -130,6 +130,11 @@ class ApiCall {
   uint32_t fault_ = 0;
 };
 
+// Line (from 1) of a byte offset of TEXT, for errors about a file a person edits.
+int LineOfOffset(const std::string& text, size_t offset);
+// Line of the first occurrence of "KEY" (quoted) in a JSON text; 0 when it is not there.
+int LineOfKey(const std::string& text, const std::string& key);
+
 // Clock of the current machine.
 int64_t NowMillis(Machine& m);
 // "2026-12-06T16:17:09.042Z" (milliseconds optional) to unix milliseconds; false when malformed.

@@ -106,8 +106,9 @@ class Reader {
   explicit Reader(const ResourceReader& read) : read_(read) {}
 
   ResourceScript Run(const std::string& script) {
-    Preprocess(script, false, 0);
-    tokens_.push_back(Token{Token::kEnd, "", 0, script + ": end"});
+    int lines = Preprocess(script, false, 0);
+    // An error at the end of the script names its last line.
+    tokens_.push_back(Token{Token::kEnd, "", 0, script + ":" + std::to_string(lines > 0 ? lines : 1) + ": at the end"});
     Statements();
     out_.defines.clear();
     for (auto& [name, text] : macros_) {
@@ -126,8 +127,8 @@ class Reader {
  private:
   // ----------------------------------------------------------------- preprocessor
 
-  void Preprocess(const std::string& name, bool headerOnly, int depth) {
-    if (depth > 16) Fail(name, "#include nested too deeply");
+  // Returns the number of lines of NAME.
+  int Preprocess(const std::string& name, bool headerOnly, int depth) {
     std::optional<std::string> text = read_(name);
     if (!text) Fail(name, "cannot be read");
     std::string src = StripComments(*text);
@@ -135,7 +136,7 @@ class Reader {
     std::string line;
     int number = 0;
     // Each level: whether its lines count, and whether a branch of it was taken already.
-    struct Cond { bool active; bool taken; bool parentActive; };
+    struct Cond { bool active; bool taken; bool parentActive; std::string where; };
     std::vector<Cond> conds;
     auto active = [&] { return conds.empty() || conds.back().active; };
     while (std::getline(lines, line)) {
@@ -161,7 +162,7 @@ class Reader {
         if (directive == "if" || directive == "ifdef" || directive == "ifndef") {
           bool parent = active();
           bool v = parent && Condition(directive, rest, where);
-          conds.push_back({v, v, parent});
+          conds.push_back({v, v, parent, where});
         } else if (directive == "elif") {
           if (conds.empty()) Fail(where, "#elif without #if");
           Cond& c = conds.back();
@@ -182,6 +183,7 @@ class Reader {
           if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             std::string file = rest.substr(1, rest.size() - 2);
             if (!read_(file)) Fail(where, "cannot find \"" + file + "\"");
+            if (depth >= 16) Fail(where, "#include nested too deeply");
             Preprocess(file, Lower(file).size() > 2 && Lower(file).substr(Lower(file).size() - 2) == ".h",
                        depth + 1);
           } else if (rest.empty() || rest.front() != '<') {
@@ -212,7 +214,8 @@ class Reader {
       std::vector<Token> t = Tokenize(line, where);
       tokens_.insert(tokens_.end(), t.begin(), t.end());
     }
-    if (!conds.empty()) Fail(name, "#if without #endif");
+    if (!conds.empty()) Fail(conds.back().where, "#if without #endif");
+    return number;
   }
 
   static std::string Lower(std::string s) {
@@ -241,6 +244,7 @@ class Reader {
       }
     }
     std::vector<Token> t = Tokenize(expr, where);
+    if (t.empty()) Fail(where, "#" + directive + " without an expression");
     size_t pos = 0;
     long v = Logical(t, pos, where);
     if (pos != t.size()) Fail(where, "cannot evaluate #if " + rest);
@@ -401,7 +405,7 @@ class Reader {
   }
 
   long Unary(const std::vector<Token>& t, size_t& pos, int depth) const {
-    if (pos >= t.size() || t[pos].kind == Token::kEnd) Fail(pos ? t[pos - 1].where : "?", "expression expected");
+    if (pos >= t.size() || t[pos].kind == Token::kEnd) Fail(pos < t.size() ? t[pos].where : pos ? t[pos - 1].where : "?", "expression expected");
     const Token& k = t[pos];
     if (k.kind == Token::kNumber) {
       ++pos;
