@@ -370,28 +370,25 @@ UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
 
 namespace winsim {
 
+namespace {
+
+// Sets one mark of a file, keeping the others.
+void SetFileFlag(const std::wstring& windowsPath, bool FileFlags::*flag, bool on) {
+  std::lock_guard<std::recursive_mutex> g(ApiLock());
+  Machine& m = CurrentMachine();
+  FileFlags f = FileFlagsOf(m, windowsPath);
+  f.*flag = on;
+  SetFileFlags(m, windowsPath, f);
+}
+
+}  // namespace
+
 void SetFileReadOnly(const std::wstring& windowsPath, bool readOnly) {
-  std::lock_guard<std::recursive_mutex> g(ApiLock());
-  Machine& m = CurrentMachine();
-  FileFlags f = FileFlagsOf(m, windowsPath);
-  f.readOnly = readOnly;
-  SetFileFlags(m, windowsPath, f);
+  SetFileFlag(windowsPath, &FileFlags::readOnly, readOnly);
 }
-
-void SetFileInUse(const std::wstring& windowsPath, bool inUse) {
-  std::lock_guard<std::recursive_mutex> g(ApiLock());
-  Machine& m = CurrentMachine();
-  FileFlags f = FileFlagsOf(m, windowsPath);
-  f.inUse = inUse;
-  SetFileFlags(m, windowsPath, f);
-}
-
+void SetFileInUse(const std::wstring& windowsPath, bool inUse) { SetFileFlag(windowsPath, &FileFlags::inUse, inUse); }
 void SetFileRunning(const std::wstring& windowsPath, bool running) {
-  std::lock_guard<std::recursive_mutex> g(ApiLock());
-  Machine& m = CurrentMachine();
-  FileFlags f = FileFlagsOf(m, windowsPath);
-  f.running = running;
-  SetFileFlags(m, windowsPath, f);
+  SetFileFlag(windowsPath, &FileFlags::running, running);
 }
 
 }  // namespace winsim
