@@ -235,12 +235,10 @@ RunResult CheckRun(const SweepRun& job, int status, bool hung, const nlohmann::j
   EXPECT_EQ(WEXITSTATUS(status), 0) << err;
 
   // Standard error holds log lines only: a sanitizer's or winsim's report is a failure. Two
-  // exceptions the fault explains: a console left in text mode doubles each line's carriage
-  // return, and a failed close leaves what it was to release counted.
+  // exceptions the fault explains: a console left in text mode turns each line feed into CR LF,
+  // and a failed close leaves what it was to release counted.
   const std::string name = FaultName(job.fault);
-  std::string errLines = err;
-  if (job.function == "_setmode")
-    for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
+  std::string errLines = job.function == "_setmode" ? testsupport::FromTextMode(err) : err;
   static const std::regex kLeftOpen(R"((^|\n)winsim: [^\n]*handle\(s\) left open at exit:[^\n]*\n)");
   if (LeftOpenByFailedClose(job.function)) errLines = std::regex_replace(errLines, kLeftOpen, "$1");
   run.log = testsupport::ParseLog(errLines);

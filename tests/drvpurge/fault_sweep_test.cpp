@@ -101,8 +101,7 @@ int CheckRun(const SweepRun& job, int status, const std::set<std::string>& befor
            << box["type"].get<unsigned>() << "): " << box["text"].get<std::string>() << "\n";
     if (errLines.find(notice.str()) != std::string::npos) errLines.erase(errLines.find(notice.str()), notice.str().size());
   }
-  if (job.function == "_setmode")
-    for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
+  if (job.function == "_setmode") errLines = testsupport::FromTextMode(errLines);
   const std::string leftOpen = "winsim: 1 handle(s) left open at exit:";
   if (IsClose(job.function) && errLines.find(leftOpen) != std::string::npos) {
     size_t at = errLines.find(leftOpen);

@@ -78,4 +78,9 @@ void Sweep(const std::string& program, const std::vector<std::string>& args, con
   }
 }
 
+std::string FromTextMode(std::string text) {
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; ++at) text.erase(at, 1);
+  return text;
+}
+
 }  // namespace testsupport

@@ -37,4 +37,8 @@ void Sweep(const std::string& program, const std::vector<std::string>& args, con
            const std::vector<SweepRun>& runs, int hangSeconds,
            const std::function<void(size_t index, int status, bool hung)>& done);
 
+// TEXT as the program wrote it to a stream that the runtime left in text mode, which turns every
+// line feed into CR LF (the fault of _setmode).
+std::string FromTextMode(std::string text);
+
 }  // namespace testsupport
