@@ -17,7 +17,8 @@ using bulktest::DeviceJson;
 using bulktest::DriverInf;
 using bulktest::Info;
 using bulktest::InfMachine;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::Narrow;
 using bulktest::Texts;
 using bulktest::Wide;
@@ -133,9 +134,9 @@ TEST(UpdateArrivalQueue, ArrivalsAndRemovals) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Queue q;
-    LogCapture log;
+    FdCapture log;
     for (const Step& s : c.steps) UpdateArrivalQueue(Interface(s.deviceId).c_str(), s.event);
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     EXPECT_EQ(Queue::Ids(), c.queued);
     EXPECT_EQ(ArrivalQueue.Count, static_cast<LONG>(c.queued.size()));
     EXPECT_EQ(Texts(lines), c.lines);
@@ -220,15 +221,15 @@ TEST(ProcessQueue, Entries) {
     winsim::SetPendingInstalls(c.pendingInstalls, 5000);
     Queue q;
     {
-      LogCapture queuing;
+      FdCapture queuing;
       for (const std::string& id : c.queued) UpdateArrivalQueue(Interface(id).c_str(), DBT_DEVICEARRIVAL);
-      queuing.Stop();
+      ParseLog(queuing.Stop());
     }
     SetEvent(WorkEvent);
     Exiting = c.exiting;
-    LogCapture log;
+    FdCapture log;
     ProcessQueue();
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     std::vector<std::string> info;
     for (const auto& l : lines)
       if (l.level != "Trace") info.push_back(l.text);
@@ -263,9 +264,9 @@ TEST(ProcessArrival, FindsTheDeviceOrItsParent) {
                                  bulktest::kPrinter));
     winsim::AddDevice(DeviceJson("USB\\VID_F0F0&PID_0099\\X", {"USB\\VID_F0F0&PID_0099"}, "", false));
     Queue q;
-    LogCapture log;
+    FdCapture log;
     ProcessArrival(Wide(c.queued).c_str());
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     std::vector<std::string> found;
     const std::string prefix = "Found device ID '";
     for (const std::string& text : Texts(lines))
@@ -284,9 +285,9 @@ TEST(ProcessArrival, DeviceListUnavailable) {
   BulkMachine m;
   Queue q;
   winsim::InjectFault("SetupDiGetClassDevsW", 1, ERROR_NOT_ENOUGH_MEMORY);
-  LogCapture log;
+  FdCapture log;
   ProcessArrival(L"USB\\VID_F0F0&PID_0052\\Q52000123");
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   EXPECT_EQ(Texts(lines), (std::vector<std::string>{"Finding device ID 'USB\\VID_F0F0&PID_0052\\Q52000123'",
                                                     "Invalid handle from SetupDiGetClassDevs() Error=8"}));
   EXPECT_FALSE(Queue::Signalled(EndEvent));
@@ -299,9 +300,9 @@ TEST(ProcessArrival, EndsTheRunThoughSetEventFailsOnce) {
   winsim::PlugDevice(bulktest::kPrinter);
   Queue q;
   winsim::InjectFault("SetEvent", winsim::CallCount("SetEvent") + 1, ERROR_INVALID_HANDLE);
-  LogCapture log;
+  FdCapture log;
   ProcessArrival(Wide(bulktest::kPrinter).c_str());
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   EXPECT_EQ(CountText(lines, "Driver Installed! Ending process..."), 1u);
   EXPECT_TRUE(Queue::Signalled(EndEvent));
 }

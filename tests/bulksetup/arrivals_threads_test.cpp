@@ -22,7 +22,8 @@
 
 namespace {
 
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::LogLine;
 
 // A storage device the supported INF does not declare; plugged in, it is queued and processed
@@ -62,7 +63,7 @@ TEST(ArrivalStress, ManyArrivalsAndRemovalsWhileTheWorkerProcesses) {
     winsim::AddDevice(StickJson(sticks.back()));
   }
 
-  LogCapture log;
+  FdCapture log;
   EndEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   ASSERT_NE(EndEvent, nullptr);
   ASSERT_TRUE(StartMonitoring());
@@ -86,7 +87,7 @@ TEST(ArrivalStress, ManyArrivalsAndRemovalsWhileTheWorkerProcesses) {
   StopMonitoring();
   CloseHandle(EndEvent);
   EndEvent = NULL;
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
 
   const size_t queued = CountPrefix(lines, "Queuing '");
   const size_t processed = CountPrefix(lines, "Processing: '");

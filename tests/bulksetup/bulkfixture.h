@@ -16,7 +16,7 @@
 
 namespace bulktest {
 
-inline LogLine Info(const std::string& text) { return {"Info ", text}; }
+using testsupport::Info;
 
 inline std::string Narrow(const WCHAR* s) { return s ? std::string(s, s + wcslen(s)) : std::string("(null)"); }
 inline std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -30,9 +30,9 @@ class BulkMachine : public InfMachine {
  public:
   explicit BulkMachine(std::vector<StagedFile> extra = {})
       : InfMachine(WithSupported(std::move(extra))) {
-    LogCapture quiet;
+    testsupport::FdCapture quiet;
     EXPECT_EQ(FindSupportedInf(), 1);
-    quiet.Stop();
+    testsupport::ParseLog(quiet.Stop());
   }
 
  private:

@@ -14,7 +14,8 @@ using bulktest::BulkMachine;
 using bulktest::CountText;
 using bulktest::DeviceJson;
 using bulktest::DriverInf;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::Narrow;
 using bulktest::OpenDevice;
 using bulktest::Texts;
@@ -83,9 +84,9 @@ TEST(MatchDevice, Decisions) {
     ASSERT_TRUE(device.ok());
     DeviceRecord* record = BuildDeviceRecord(device.set(), device.data());
     ASSERT_NE(record, nullptr);
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(MatchDevice(record, device.set(), device.data()), c.result);
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     FreeDeviceRecord(record);
     EXPECT_EQ(NonTrace(lines), c.lines);
     EXPECT_EQ(DriverInf(kDevice), c.driverAfter);
@@ -100,9 +101,9 @@ TEST(MatchDevice, DescribesTheDevice) {
   ASSERT_TRUE(device.ok());
   DeviceRecord* record = BuildDeviceRecord(device.set(), device.data());
   ASSERT_NE(record, nullptr);
-  LogCapture log;
+  FdCapture log;
   EXPECT_EQ(MatchDevice(record, device.set(), device.data()), 1);
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   FreeDeviceRecord(record);
   std::vector<std::string> texts = Texts(lines);
   auto at = std::find(texts.begin(), texts.end(), "Device Match Found!");
@@ -127,9 +128,9 @@ TEST(MatchDevice, SupportedInfWithoutPath) {
   OpenDevice device(kDevice);
   DeviceRecord* record = BuildDeviceRecord(device.set(), device.data());
   ASSERT_NE(record, nullptr);
-  LogCapture log;
+  FdCapture log;
   EXPECT_EQ(MatchDevice(record, device.set(), device.data()), 0);
-  EXPECT_TRUE(log.Stop().empty());
+  EXPECT_TRUE(ParseLog(log.Stop()).empty());
   FreeDeviceRecord(record);
   EXPECT_EQ(DriverInf(kDevice), "usbprint.inf");
 }
@@ -194,9 +195,9 @@ TEST(FindInstalledDevices, StartUpPass) {
     // Both of the printer's IDs would install; the fault hits each attempt.
     if (c.fault) winsim::InjectFault(c.fault, 1, ERROR_NOT_ENOUGH_MEMORY);
     if (c.fault) winsim::InjectFault(c.fault, 2, ERROR_NOT_ENOUGH_MEMORY);
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(FindInstalledDevices(), c.result);
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     std::vector<std::string> errors;
     for (const auto& l : lines)
       if (l.level == "Error") errors.push_back(l.text);

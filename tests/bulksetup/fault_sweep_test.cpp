@@ -4,17 +4,12 @@
 // work. From the arrival to the install each call is classified by what the program does without
 // it: where the install cannot honestly happen, the run must keep waiting with nothing installed;
 // where the program goes on by design, the driver must still be installed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <windows.h>
 #include <setupapi.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -24,15 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "faultsweep.h"
+#include "loglines.h"
 #include "roadmachine.h"
 #include "testsupport.h"
 #include "winsim/control.h"
 
-extern char** environ;
-
 namespace {
 
-namespace fs = std::filesystem;
+using testsupport::SweepRun;
 
 // A plausible error for each call of the road; ERROR_GEN_FAILURE for the rest.
 uint32_t PlausibleError(const std::string& function) {
@@ -192,41 +187,7 @@ std::map<size_t, Step> ClassifyPath(const std::vector<std::string>& calls, size_
   return path;
 }
 
-struct Job {
-  size_t k;
-  std::string function, fault, dir;
-  Step step;
-};
-
 std::string FaultName(const std::string& fault) { return fault.substr(0, fault.find('=')); }
-
-pid_t Start(const Job& job, const std::string& printerFile) {
-  const std::string exe = testsupport::BinPath("bulksetup_arrival_road");
-  const std::string out = job.dir + "/out", err = job.dir + "/err", cwd = job.dir + "/cwd";
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("WINSIM_", 0) != 0) env.push_back(*e);
-  env.push_back("WINSIM_MACHINE=" + job.dir + "/machine");
-  if (!job.fault.empty()) env.push_back("WINSIM_FAULTS=" + job.fault);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>(printerFile.c_str()), nullptr};
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    execve(exe.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void CopyMachine(const std::string& from, const std::string& dir) {
-  fs::create_directories(dir + "/cwd");
-  fs::copy(from, dir + "/machine", fs::copy_options::recursive);
-}
 
 enum class Outcome { Installed, EndedAtStart, KeptWaiting, EndedWithoutDriver, Hung };
 const char* Name(Outcome o) {
@@ -249,15 +210,17 @@ const char* Name(Role r) {
   return "?";
 }
 
+const char kProgram[] = "bulksetup_arrival_road";
 const int kHangSeconds = 30;
 
 struct RunResult {
   Outcome outcome = Outcome::Hung;
   nlohmann::json lastRun;
+  std::vector<testsupport::LogLine> log;  // standard error
 };
 
 // Checks what every run must show and tells how it ended. INSTALL is the clean road's install.
-RunResult CheckRun(const Job& job, int status, bool hung, const nlohmann::json& install) {
+RunResult CheckRun(const SweepRun& job, int status, bool hung, const nlohmann::json& install) {
   SCOPED_TRACE("call " + std::to_string(job.k) + (job.fault.empty() ? "" : ": WINSIM_FAULTS=" + job.fault));
   RunResult run;
   if (hung) {
@@ -272,24 +235,15 @@ RunResult CheckRun(const Job& job, int status, bool hung, const nlohmann::json& 
   EXPECT_EQ(WEXITSTATUS(status), 0) << err;
 
   // Standard error holds log lines only: a sanitizer's or winsim's report is a failure. Two
-  // exceptions the fault explains: a console left in text mode doubles each line's carriage
-  // return, and a failed close leaves what it was to release counted.
+  // exceptions the fault explains: a console left in text mode turns each line feed into CR LF,
+  // and a failed close leaves what it was to release counted.
   const std::string name = FaultName(job.fault);
-  std::string errLines = err;
-  if (job.function == "_setmode")
-    for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
-  static const std::regex kLogLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(Error|Info |Debug|Trace)\t.*)");
-  bool logged = false, installedLine = false;
-  for (const std::string& line : testsupport::Lines(errLines)) {
-    if (line.empty()) continue;  // "Starting processing\n" ends in a line feed of its own
-    if (LeftOpenByFailedClose(job.function) && line.rfind("winsim: ", 0) == 0 &&
-        line.find("handle(s) left open at exit:") != std::string::npos)
-      continue;
-    const bool isLog = std::regex_match(line, kLogLine);
-    EXPECT_TRUE(isLog) << "not a log line: " << line;
-    logged = logged || isLog;
-    installedLine = installedLine || line.find("\tDriver Installed! Ending process...") != std::string::npos;
-  }
+  std::string errLines = job.function == "_setmode" ? testsupport::FromTextMode(err) : err;
+  static const std::regex kLeftOpen(R"((^|\n)winsim: [^\n]*handle\(s\) left open at exit:[^\n]*\n)");
+  if (LeftOpenByFailedClose(job.function)) errLines = std::regex_replace(errLines, kLeftOpen, "$1");
+  run.log = testsupport::ParseLog(errLines);
+  const bool logged = !run.log.empty();
+  const bool installedLine = testsupport::CountText(run.log, "Driver Installed! Ending process...") != 0;
 
   const std::string reportFile = job.dir + "/machine/last-run.json";
   EXPECT_TRUE(testsupport::Exists(reportFile));
@@ -347,9 +301,9 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
 
   // The road once, for its calls: the arrival comes once every thread waits, and the install is
   // newdev.dll's InstallSelectedDriver.
-  Job road{0, "", "", tmp / "road", {}};
-  CopyMachine(base, road.dir);
-  pid_t pid = Start(road, printerFile);
+  const SweepRun road{0, "", "", tmp / "road"};
+  testsupport::CopyMachine(base, road);
+  pid_t pid = testsupport::StartRun(kProgram, {printerFile}, road);
   ASSERT_GT(pid, 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -363,9 +317,7 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
   const std::vector<DWORD> reads = clean.lastRun.value("devicePropertyReads", std::vector<DWORD>());
   // A failure for the printer's first supported hardware ID can be made good by its second: the
   // clean road examines that one too, after the install.
-  size_t matches = 0;
-  for (size_t at = 0; (at = roadLog.find("\tDevice Match Found!", at)) != std::string::npos; ++at) ++matches;
-  ASSERT_EQ(matches, 2u) << "the printer should match by two hardware IDs\n" << roadLog;
+  ASSERT_EQ(testsupport::CountText(clean.log, "Device Match Found!"), 2u) << "the printer should match by two hardware IDs\n" << roadLog;
 
   // The arrival comes when every thread waits: the calls before it are the start-up's.
   size_t arrival = calls.size(), installAt = calls.size();
@@ -377,71 +329,38 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
   ASSERT_LT(installAt, calls.size());
   const std::map<size_t, Step> path = ClassifyPath(calls, arrival, installAt, reads);
 
-  std::vector<Job> jobs;
-  std::map<std::string, unsigned> seen, notSwept;
+  const std::vector<SweepRun> runs = testsupport::SweepRuns(calls, tmp.path(), PlausibleError, CannotFail);
+  std::map<std::string, unsigned> notSwept;
+  for (const std::string& f : calls)
+    if (CannotFail(f)) ++notSwept[f];
+  std::vector<Step> steps;
   std::map<Role, size_t> roles;
-  for (size_t k = 1; k <= calls.size(); ++k) {
-    const std::string& f = calls[k - 1];
-    unsigned nth = ++seen[f];
-    auto it = path.find(k - 1);
-    const Step step = it == path.end() ? Step{} : it->second;
-    if (CannotFail(f)) {
-      ++notSwept[f];
-      continue;
-    }
-    ++roles[step.role];
-    jobs.push_back({k, f, f + "#" + std::to_string(nth) + "=" + std::to_string(PlausibleError(f)),
-                    tmp / ("k" + std::to_string(k)), step});
+  for (const SweepRun& run : runs) {
+    auto it = path.find(run.k - 1);
+    steps.push_back(it == path.end() ? Step{} : it->second);
+    ++roles[steps.back().role];
   }
 
-  const size_t kParallel = 2;
-  std::map<pid_t, std::pair<size_t, std::chrono::steady_clock::time_point>> running;
   std::map<std::string, unsigned> outcomes;
   std::map<std::string, std::map<std::string, unsigned>> byFunction;
-  size_t next = 0;
-  while (next < jobs.size() || !running.empty()) {
-    while (next < jobs.size() && running.size() < kParallel) {
-      CopyMachine(base, jobs[next].dir);
-      pid_t child = Start(jobs[next], printerFile);
-      ASSERT_GT(child, 0);
-      running[child] = {next++, std::chrono::steady_clock::now()};
-    }
-    pid_t child = waitpid(-1, &status, WNOHANG);
-    ASSERT_GE(child, 0);
-    bool hung = false;
-    if (child == 0) {
-      for (auto& [runningPid, started] : running)
-        if (std::chrono::steady_clock::now() - started.second > std::chrono::seconds(kHangSeconds)) {
-          kill(runningPid, SIGKILL);
-          hung = true;
-          child = waitpid(runningPid, &status, 0);
-          break;
-        }
-      if (!hung) {
-        usleep(5000);
-        continue;
-      }
-    }
-    const Job& job = jobs[running[child].first];
-    running.erase(child);
-    RunResult run = CheckRun(job, status, hung, install);
+  testsupport::Sweep(kProgram, {printerFile}, base, runs, kHangSeconds, [&](size_t i, int ended, bool hung) {
+    const SweepRun& job = runs[i];
+    RunResult run = CheckRun(job, ended, hung, install);
     {
-      SCOPED_TRACE("call " + std::to_string(job.k) + ": WINSIM_FAULTS=" + job.fault + ": " + job.step.why);
-      if (job.step.role == Role::OnPath) {
+      SCOPED_TRACE("call " + std::to_string(job.k) + ": WINSIM_FAULTS=" + job.fault + ": " + steps[i].why);
+      if (steps[i].role == Role::OnPath) {
         EXPECT_EQ(run.outcome, Outcome::KeptWaiting) << "a call the install depends on failed";
-      } else if (job.step.role == Role::Recovers) {
+      } else if (steps[i].role == Role::Recovers) {
         EXPECT_EQ(run.outcome, Outcome::Installed) << "the program should have gone on to install";
       }
     }
-    const std::string o = std::string(Name(run.outcome)) + Name(job.step.role);
+    const std::string o = std::string(Name(run.outcome)) + Name(steps[i].role);
     ++outcomes[o];
     ++byFunction[job.function][o];
-    std::error_code ec;
-    fs::remove_all(job.dir, ec);
-  }
+  });
 
   std::ostringstream summary;
-  summary << "fault sweep: " << calls.size() << " calls in the road, " << jobs.size() << " swept (not swept, no failure"
+  summary << "fault sweep: " << calls.size() << " calls in the road, " << runs.size() << " swept (not swept, no failure"
           << " in the real API:";
   for (auto& [f, n] : notSwept) summary << " " << f << " x" << n;
   summary << "); from the arrival (call " << arrival + 1 << ") to the install (call " << installAt + 1 << "): "
@@ -459,7 +378,7 @@ TEST(FaultSweep, EveryCallOfThePluggedInRoad) {
     if (!CannotFail(calls[i]) && !IsLoggerCall(calls[i]))
       summary << "  " << i + 1 << " " << calls[i] << Name(step.role) << ": " << step.why << "\n";
   std::cout << summary.str();
-  RecordProperty("calls_swept", static_cast<int>(jobs.size()));
+  RecordProperty("calls_swept", static_cast<int>(runs.size()));
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ using bulktest::BulkInf;
 using bulktest::CountText;
 using bulktest::Error;
 using bulktest::InfMachine;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::StagedFile;
 using bulktest::Trace;
 
@@ -106,9 +107,9 @@ TEST(ParseVersionInfo, DriverDate) {
 // What a scan of a supported INF logs, line for line.
 TEST(FindSupportedInf, LogsTheSupportedInf) {
   InfMachine m({{"oem3.inf", BulkInf("03/14/2008,2.5.0.3"), kSupported}});
-  LogCapture log;
+  FdCapture log;
   ASSERT_EQ(FindSupportedInf(), 1);
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   std::vector<bulktest::LogLine> expected = {
       Trace("Supported File Found!"),
       Trace("C:\\WINDOWS\\inf\\oem3.inf:"),
@@ -149,9 +150,9 @@ TEST(FindSupportedInf, KeepsTheNewestCopy) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     InfMachine m({{"oem0.inf", BulkInf(c.first), kSupported}, {"oem1.inf", BulkInf(c.second), kSupported}});
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(FindSupportedInf(), 1);
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     ASSERT_TRUE(SupportedInf);
     EXPECT_EQ(Narrow(SupportedInf->FileName), c.kept);
     EXPECT_EQ(CountText(lines, "Replacing supported Inf with oem1.inf..."), c.replaced ? 1u : 0u);
@@ -169,9 +170,9 @@ TEST(FindSupportedInf, WhichFilesCount) {
       {"oem5.inf", BulkInf("07/15/2008,2.5.0.9"), "otherdrv.inf"},
       {"oem6.inf", BulkInf("01/10/2008,2.5.0.1"), kSupported},
   });
-  LogCapture log;
+  FdCapture log;
   EXPECT_EQ(FindSupportedInf(), 1);
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   ASSERT_TRUE(SupportedInf);
   EXPECT_EQ(Narrow(SupportedInf->FileName), "oem6.inf");
   EXPECT_EQ(winsim::CallCount("SetupOpenInfFileW"), 3u) << "OEM12.INF and mdmvexa.inf are never opened";
@@ -213,9 +214,9 @@ TEST(FindSupportedInf, NothingSupported) {
     SCOPED_TRACE(c.name);
     InfMachine m(c.files);
     if (c.fault) winsim::InjectFault(c.fault, c.nth, 2);
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(FindSupportedInf(), 0);
-    EXPECT_EQ(log.Stop(), c.expected);
+    EXPECT_EQ(ParseLog(log.Stop()), c.expected);
     EXPECT_FALSE(SupportedInf);
   }
 }
@@ -224,9 +225,9 @@ TEST(FindSupportedInf, NothingSupported) {
 TEST(CheckInfFile, NameTooLong) {
   const std::string name = "oem1.inf" + std::string(260, 'x');
   InfMachine m({{"oem1.inf", BulkInf("07/15/2008,2.5.0.3"), kSupported}});
-  LogCapture log;
+  FdCapture log;
   EXPECT_EQ(CheckInfFile(std::wstring(name.begin(), name.end()).c_str()), 0);
-  auto lines = log.Stop();
+  auto lines = ParseLog(log.Stop());
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), Trace("Unable to open " + name));
   EXPECT_FALSE(SupportedInf);
@@ -300,9 +301,9 @@ TEST(FindSupportedInf, ExampleMachines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.example);
     InfMachine m(InfMachine::Example{c.example});
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(FindSupportedInf(), c.kept ? 1 : 0);
-    log.Stop();
+    ParseLog(log.Stop());
     if (!c.kept) {
       EXPECT_FALSE(SupportedInf);
       continue;
@@ -324,9 +325,9 @@ TEST(IsSupportedHardwareId, PrefixWithoutRegardToCase) {
                          "Q53=Q52Bulk.Dev, USB\\VID_F0F0&PID_0053&MI_00\r\n"),
                  kSupported}});
   EXPECT_EQ(IsSupportedHardwareId(L"USB\\VID_F0F0&PID_0052"), 0) << "nothing is supported before the scan";
-  LogCapture log;
+  FdCapture log;
   ASSERT_EQ(FindSupportedInf(), 1);
-  log.Stop();
+  ParseLog(log.Stop());
   struct Case {
     const wchar_t* id;
     int supported;

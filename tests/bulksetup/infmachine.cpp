@@ -1,14 +1,10 @@
 #include "infmachine.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -83,69 +79,6 @@ std::string BulkInf(const std::string& driverVer, const std::string& manufacture
          "[Strings]\r\n"
          "Vexa=\"Vexa\"\r\n"
          "Q52.DeviceDesc=\"Vexa Q52 USB Bulk Device\"\r\n";
-}
-
-void PrintTo(const LogLine& l, std::ostream* os) { *os << "[" << l.level << "] " << l.text; }
-LogLine Error(const std::string& text) { return {"Error", text}; }
-LogLine Trace(const std::string& text) { return {"Trace", text}; }
-
-LogCapture::LogCapture() {
-  char tmpl[] = "/tmp/bulktest-log-XXXXXX";
-  int tmp = mkstemp(tmpl);
-  if (tmp < 0) throw std::runtime_error("mkstemp failed");
-  path_ = tmpl;
-  fflush(stderr);
-  saved_ = dup(2);
-  dup2(tmp, 2);
-  close(tmp);
-}
-
-void LogCapture::Restore() {
-  if (saved_ < 0) return;
-  fflush(stderr);
-  dup2(saved_, 2);
-  close(saved_);
-  saved_ = -1;
-}
-
-LogCapture::~LogCapture() {
-  Restore();
-  unlink(path_.c_str());
-}
-
-std::vector<LogLine> LogCapture::Stop() {
-  Restore();
-  std::string raw = testsupport::ReadFile(path_);
-  // A message may itself end in a line feed ("Starting processing\n").
-  static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(.{5})\t([\s\S]*))");
-  std::vector<LogLine> out;
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t end = raw.find("\r\n", pos);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "log line without CRLF: '" << raw.substr(pos) << "'";
-      break;
-    }
-    std::string line = raw.substr(pos, end - pos);
-    std::smatch m;
-    if (std::regex_match(line, m, kLine))
-      out.push_back({m[1], m[2]});
-    else
-      ADD_FAILURE() << "not a log line: '" << line << "'";
-    pos = end + 2;
-  }
-  return out;
-}
-
-std::vector<std::string> Texts(const std::vector<LogLine>& lines) {
-  std::vector<std::string> texts;
-  for (const LogLine& l : lines) texts.push_back(l.text);
-  return texts;
-}
-
-size_t CountText(const std::vector<LogLine>& lines, const std::string& text) {
-  return static_cast<size_t>(
-      std::count_if(lines.begin(), lines.end(), [&](const LogLine& l) { return l.text == text; }));
 }
 
 }  // namespace bulktest

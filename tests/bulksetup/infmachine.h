@@ -1,10 +1,11 @@
-// A simulated machine whose INF directory holds exactly the INF files a test gives, and the log
-// lines the installer's code writes while a test looks.
+// A simulated machine whose INF directory holds exactly the INF files a test gives, and the
+// shared log-line names the installer's tests use.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "loglines.h"
 #include "testsupport.h"
 
 namespace bulktest {
@@ -43,31 +44,10 @@ std::string BulkInf(const std::string& driverVer, const std::string& manufacture
                                                 "%Q52.DeviceDesc%=Q52Bulk.Dev, USB\\VID_F0F0&PID_0052\r\n"
                                                 "%Q52.DeviceDesc%=Q52Bulk.Dev, USB\\VID_F0F0&PID_0053&MI_00\r\n");
 
-struct LogLine {
-  std::string level, text;
-  bool operator==(const LogLine& o) const { return level == o.level && text == o.text; }
-};
-void PrintTo(const LogLine& l, std::ostream* os);
-LogLine Error(const std::string& text);
-LogLine Trace(const std::string& text);
-
-// The logger's lines written to standard error while the object lives.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-  std::vector<LogLine> Stop();
-
- private:
-  void Restore();
-  int saved_ = -1;
-  std::string path_;
-};
-
-// Texts of LINES, for tests that look for one line among many.
-std::vector<std::string> Texts(const std::vector<LogLine>& lines);
-size_t CountText(const std::vector<LogLine>& lines, const std::string& text);
+using testsupport::CountText;
+using testsupport::Error;
+using testsupport::LogLine;
+using testsupport::Texts;
+using testsupport::Trace;
 
 }  // namespace bulktest

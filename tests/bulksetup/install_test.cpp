@@ -16,7 +16,8 @@ using bulktest::BulkMachine;
 using bulktest::DriverInf;
 using bulktest::Error;
 using bulktest::Info;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::Trace;
 using bulktest::Wide;
 
@@ -92,9 +93,9 @@ TEST(InstallSelectedDriver, Results) {
       winsim::UseMachine(m.dir());
     }
     winsim::SetInstallRestartNeed(c.restart);
-    LogCapture log;
+    FdCapture log;
     EXPECT_EQ(InstallSelectedDriver(Wide(c.instanceId).c_str(), Wide(c.infPath).c_str()), c.result);
-    EXPECT_EQ(log.Stop(), c.lines);
+    EXPECT_EQ(ParseLog(log.Stop()), c.lines);
     EXPECT_EQ(DriverInf(printer), c.result == 0 ? "oem3.inf" : "usbprint.inf");
     if (c.longSystemDirectory) {
       EXPECT_EQ(winsim::CallCount("LoadLibraryW"), 0u) << "no other path is ever loaded";

@@ -12,7 +12,8 @@
 #include "monitor.h"
 
 using bulktest::InfMachine;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::Trace;
 
 namespace {
@@ -45,9 +46,9 @@ TEST(ParseCmdLine, QuietMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.line.begin(), c.line.end()).substr(0, 40));
     QuietMode = false;
-    LogCapture log;
+    FdCapture log;
     ParseCmdLine(c.line.c_str());
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     EXPECT_EQ(QuietMode, c.quiet);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], Trace("ParseCmdLine(" + std::string(c.line.begin(), c.line.end()) + ")"));
@@ -99,9 +100,9 @@ TEST(NotifyWndProc, WhatReachesTheQueue) {
       auto* header = reinterpret_cast<DEV_BROADCAST_HDR*>(broadcast.data());
       header->dbch_size = static_cast<DWORD>(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + 4 * sizeof(WCHAR));
     }
-    LogCapture log;
+    FdCapture log;
     NotifyWndProc(NULL, WM_DEVICECHANGE, c.event, reinterpret_cast<LPARAM>(broadcast.data()));
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     EXPECT_EQ(bulktest::Texts(lines), c.lines);
     EXPECT_EQ(ArrivalQueue.Count, c.queued);
     ClearArrivalQueue();

@@ -19,7 +19,7 @@ TEST(StartMonitoring, AThreadThatCannotBeResumedEndsTheRun) {
     EndEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     ASSERT_NE(EndEvent, nullptr);
     winsim::InjectFault("ResumeThread", nth, ERROR_INVALID_HANDLE);
-    bulktest::LogCapture log;
+    testsupport::FdCapture log;
     const bool started = StartMonitoring();
     EXPECT_FALSE(started);
     if (started) {
@@ -28,7 +28,7 @@ TEST(StartMonitoring, AThreadThatCannotBeResumedEndsTheRun) {
     }
     EXPECT_EQ(MonitorDoneEvent, nullptr);
     EXPECT_EQ(StopEvent, nullptr);
-    log.Stop();
+    testsupport::ParseLog(log.Stop());
     CloseHandle(EndEvent);
     EndEvent = NULL;
     Exiting = false;

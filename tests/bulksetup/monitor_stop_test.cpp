@@ -19,7 +19,8 @@
 
 namespace {
 
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 
 // The plugged-in road's machine: the supported INF staged and no known device to install on, so
 // that both threads wait once the start-up pass is over.
@@ -69,12 +70,12 @@ TEST(StopMonitoring, EndsBothThreadsWhicheverCallOfTheStopFails) {
     SCOPED_TRACE(c.what);
     WaitingMachine m;
     const int threadsBefore = winsim::ThreadsRunning();  // threads of earlier tests that never ran
-    LogCapture log;
+    FdCapture log;
     ASSERT_TRUE(StartMonitoring());
     ASSERT_EQ(WaitForSingleObject(EndEvent, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
     for (unsigned n : c.after) winsim::InjectFault(c.function, winsim::CallCount(c.function) + n, ERROR_INVALID_HANDLE);
     StopMonitoring();
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     EXPECT_EQ(bulktest::CountText(lines, "Exiting..."), 1u);
     EXPECT_FALSE(ThreadsStarted);
     EXPECT_EQ(winsim::ThreadsRunning(), threadsBefore);
@@ -92,13 +93,13 @@ TEST(StopMonitoring, EndsBothThreadsWhicheverCallOfTheStopFails) {
 // process rather than closed under it.
 TEST(StopMonitoring, LeavesTheEventsOpenWhenTheWorkersEndCannotBeSeen) {
   WaitingMachine m;
-  LogCapture log;
+  FdCapture log;
   ASSERT_TRUE(StartMonitoring());
   ASSERT_EQ(WaitForSingleObject(EndEvent, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
   const unsigned waits = winsim::CallCount("WaitForSingleObject");
   for (unsigned n = 3; n <= 5; ++n) winsim::InjectFault("WaitForSingleObject", waits + n, ERROR_INVALID_HANDLE);
   StopMonitoring();
-  log.Stop();
+  ParseLog(log.Stop());
   EXPECT_FALSE(ThreadsStarted);
   EXPECT_NE(MonitorDoneEvent, nullptr);
   EXPECT_NE(StopEvent, nullptr);
@@ -125,12 +126,12 @@ TEST(Monitoring, AThreadThatLosesItsLoopEndsTheRun) {
     SCOPED_TRACE(c.what);
     WaitingMachine m;
     const int threadsBefore = winsim::ThreadsRunning();
-    LogCapture log;
+    FdCapture log;
     winsim::InjectFault(c.function, 1, ERROR_INVALID_HANDLE);
     ASSERT_TRUE(StartMonitoring());
     EXPECT_EQ(WaitForSingleObject(EndEvent, 600000), WAIT_OBJECT_0) << "nothing ends the run";
     StopMonitoring();
-    log.Stop();
+    ParseLog(log.Stop());
     EXPECT_EQ(winsim::ThreadsRunning(), threadsBefore);
     SupportedInf.reset();
     EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{{"event", 1}}));

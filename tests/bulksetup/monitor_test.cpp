@@ -11,7 +11,8 @@
 #include "monitor.h"
 
 using bulktest::InfMachine;
-using bulktest::LogCapture;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using bulktest::Texts;
 
 namespace {
@@ -50,14 +51,14 @@ TEST(StartMonitoring, RunsEndByThemselves) {
     EndEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     ASSERT_NE(EndEvent, nullptr);
     for (const Fault& f : c.faults) winsim::InjectFault(f.function, f.nth, ERROR_NOT_ENOUGH_MEMORY);
-    LogCapture log;
+    FdCapture log;
     ASSERT_EQ(StartMonitoring(), c.started);
     if (c.started) {
       // A run that never ends would time out here on the machine's clock.
       EXPECT_EQ(WaitForSingleObject(EndEvent, 600000), WAIT_OBJECT_0);
       StopMonitoring();
     }
-    auto lines = log.Stop();
+    auto lines = ParseLog(log.Stop());
     EXPECT_EQ(Texts(lines), c.lines);
     EXPECT_FALSE(ThreadsStarted);
     EXPECT_EQ(MonitorDoneEvent, nullptr);

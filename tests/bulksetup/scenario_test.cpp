@@ -10,44 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "loglines.h"
 #include "testsupport.h"
 #include "winsim/inf.h"
 
 namespace {
 
 using nlohmann::json;
+using Line = testsupport::LogLine;
+using testsupport::Info;
+using testsupport::ParseLog;
 using testsupport::TempDir;
-
-struct Line {
-  std::string level;  // as written: "Error", "Info ", "Trace"
-  std::string text;
-  bool operator==(const Line& o) const { return level == o.level && text == o.text; }
-};
-void PrintTo(const Line& l, std::ostream* os) { *os << "[" << l.level << "] " << testing::PrintToString(l.text); }
-
-Line Info(const std::string& text) { return {"Info ", text}; }
-
-// Log lines are "dd/mm/yyyy hh:mm:ss.mmm<TAB>LEVEL<TAB>text<CR><LF>"; a text may hold a line feed
-// of its own ("Starting processing\n"), so lines are split at CR LF only.
-std::vector<Line> ParseLog(const std::string& raw) {
-  std::vector<Line> out;
-  for (size_t pos = 0; pos < raw.size();) {
-    size_t end = raw.find("\r\n", pos);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "log line without CR LF: '" << raw.substr(pos) << "'";
-      break;
-    }
-    std::string line = raw.substr(pos, end - pos);
-    pos = end + 2;
-    // 23 characters of time stamp, a tab, five of level, a tab.
-    if (line.size() < 30 || line[23] != '\t' || line[29] != '\t') {
-      ADD_FAILURE() << "malformed log line: '" << line << "'";
-      continue;
-    }
-    out.push_back({line.substr(24, 5), line.substr(30)});
-  }
-  return out;
-}
 
 const char kPrinter[] = "USB\\VID_F0F0&PID_0052\\Q52000123";
 const char kPrinterInterface[] = "\\\\?\\USB#VID_F0F0&PID_0052#Q52000123#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";

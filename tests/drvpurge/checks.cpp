@@ -1,26 +1,15 @@
 #include "checks.h"
 
-#include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 
 #include "entry.h"
 #include "testsupport.h"
 #include "winsim/control.h"
 
 namespace drvtest {
-
-void PrintTo(const LogEntry& e, std::ostream* os) { *os << "[" << e.level << "] " << e.text; }
-
-LogEntry Error(const std::string& text) { return {"Error", text}; }
-LogEntry Info(const std::string& text) { return {"Info ", text}; }
-LogEntry Trace(const std::string& text) { return {"Trace", text}; }
 
 LogEntry Final(int result) {
   std::string text = "drvpurge Run Complete - Error Code: " + std::to_string(result);
@@ -136,56 +125,6 @@ std::set<std::string> Minus(const std::set<std::string>& a, const std::set<std::
   std::set<std::string> out;
   std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(out, out.end()));
   return out;
-}
-
-std::vector<LogEntry> ParseLog(const std::string& raw) {
-  static const std::regex kLine(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\t(.{5})\t(.*))");
-  std::vector<LogEntry> out;
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t end = raw.find("\r\n", pos);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "log line without CRLF ending: '" << raw.substr(pos) << "'";
-      break;
-    }
-    std::string line = raw.substr(pos, end - pos);
-    std::smatch m;
-    if (std::regex_match(line, m, kLine)) out.push_back({m[1], m[2]});
-    else ADD_FAILURE() << "malformed log line: '" << line << "'";
-    pos = end + 2;
-  }
-  return out;
-}
-
-FdCapture::FdCapture(int fd) : fd_(fd) {
-  char tmpl[] = "/tmp/drvtest-capture-XXXXXX";
-  int tmp = mkstemp(tmpl);
-  if (tmp < 0) throw std::runtime_error("mkstemp failed");
-  path_ = tmpl;
-  fflush(stdout);
-  fflush(stderr);
-  saved_ = dup(fd_);
-  dup2(tmp, fd_);
-  close(tmp);
-}
-
-void FdCapture::Restore() {
-  if (saved_ < 0) return;
-  fflush(stdout);
-  fflush(stderr);
-  dup2(saved_, fd_);
-  close(saved_);
-  saved_ = -1;
-}
-
-std::string FdCapture::Stop() {
-  Restore();
-  return testsupport::ReadFile(path_);
-}
-
-FdCapture::~FdCapture() {
-  Restore();
-  unlink(path_.c_str());
 }
 
 }  // namespace drvtest

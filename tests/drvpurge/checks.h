@@ -5,23 +5,22 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "loglines.h"
+#include "testsupport.h"
+
 namespace drvtest {
 
-struct LogEntry {
-  std::string level;  // the five-character name as written, "Info " included
-  std::string text;
-  bool operator==(const LogEntry& o) const { return level == o.level && text == o.text; }
-};
-void PrintTo(const LogEntry& e, std::ostream* os);
+using LogEntry = testsupport::LogLine;
+using testsupport::Error;
+using testsupport::FdCapture;
+using testsupport::Info;
+using testsupport::ParseLog;
+using testsupport::Trace;
 
-LogEntry Error(const std::string& text);
-LogEntry Info(const std::string& text);
-LogEntry Trace(const std::string& text);
 // The run's last log line: at LOG_INFO for 0, at LOG_ERROR otherwise.
 LogEntry Final(int result);
 
@@ -63,24 +62,5 @@ std::set<std::string> MachineItems(const std::string& machine);
 // The items of ALL that PATTERNS name; a pattern ending with '*' names every item it begins.
 std::set<std::string> Matching(const std::set<std::string>& all, const std::vector<std::string>& patterns);
 std::set<std::string> Minus(const std::set<std::string>& a, const std::set<std::string>& b);
-
-// Splits logger output into entries. Every line must have the stamp "dd/mm/yyyy hh:mm:ss.mmm",
-// the tabs and the CRLF ending; a line that does not is reported as a test failure.
-std::vector<LogEntry> ParseLog(const std::string& raw);
-
-// Everything written to one file descriptor while the object lives (stdio flushed first).
-class FdCapture {
- public:
-  explicit FdCapture(int fd);
-  ~FdCapture();
-  FdCapture(const FdCapture&) = delete;
-  FdCapture& operator=(const FdCapture&) = delete;
-  std::string Stop();
-
- private:
-  void Restore();
-  int fd_, saved_ = -1;
-  std::string path_;
-};
 
 }  // namespace drvtest

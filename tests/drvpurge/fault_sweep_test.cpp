@@ -2,12 +2,9 @@
 // program ends cleanly with one of its result codes, says the same on the console and in the log,
 // leaves no handle open, and removes nothing when it reports that it removed nothing. The same
 // for a run from the package, whose own file is left for the restart.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -17,15 +14,15 @@
 #include <vector>
 
 #include "checks.h"
+#include "faultsweep.h"
+#include "loglines.h"
 #include "testsupport.h"
 #include "winsim/inf.h"
 
-extern char** environ;
-
 namespace {
 
-namespace fs = std::filesystem;
-using drvtest::LogEntry;
+using testsupport::LogLine;
+using testsupport::SweepRun;
 
 // A plausible error for each function the run calls; errno values for the runtime's calls.
 uint32_t PlausibleError(const std::string& function) {
@@ -69,48 +66,13 @@ bool IsClose(const std::string& function) {
   return kClose.count(function) != 0;
 }
 
-struct Job {
-  size_t k;
-  std::string function, fault, dir;
-};
-
-// Starts drvpurge on DIR/machine in DIR/cwd with standard output and error in DIR/out, DIR/err.
-// The environment is built before the fork, so that the child only redirects and executes.
-pid_t Start(const Job& job) {
-  const std::string exe = testsupport::BinPath("drvpurge");
-  const std::string out = job.dir + "/out", err = job.dir + "/err", cwd = job.dir + "/cwd";
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("WINSIM_", 0) != 0) env.push_back(*e);
-  env.push_back("WINSIM_MACHINE=" + job.dir + "/machine");
-  env.push_back("WINSIM_FAULTS=" + job.fault);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
-    execve(exe.c_str(), argv, envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void CopyMachine(const std::string& from, const std::string& dir) {
-  fs::create_directories(dir + "/cwd");
-  fs::copy(from, dir + "/machine", fs::copy_options::recursive);
-}
-
 std::string LastLine(const std::string& text) {
   std::vector<std::string> lines = testsupport::Lines(text);
   return lines.empty() ? std::string() : lines.back();
 }
 
 // Checks one finished run; returns its result code, or a value outside the four when it has none.
-int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
+int CheckRun(const SweepRun& job, int status, const std::set<std::string>& before) {
   SCOPED_TRACE("call " + std::to_string(job.k) + ": WINSIM_FAULTS=" + job.fault);
   const std::string out = testsupport::ReadFile(job.dir + "/out");
   const std::string err = testsupport::ReadFile(job.dir + "/err");
@@ -139,18 +101,17 @@ int CheckRun(const Job& job, int status, const std::set<std::string>& before) {
            << box["type"].get<unsigned>() << "): " << box["text"].get<std::string>() << "\n";
     if (errLines.find(notice.str()) != std::string::npos) errLines.erase(errLines.find(notice.str()), notice.str().size());
   }
-  if (job.function == "_setmode")
-    for (size_t at; (at = errLines.find("\r\r\n")) != std::string::npos;) errLines.erase(at, 1);
+  if (job.function == "_setmode") errLines = testsupport::FromTextMode(errLines);
   const std::string leftOpen = "winsim: 1 handle(s) left open at exit:";
   if (IsClose(job.function) && errLines.find(leftOpen) != std::string::npos) {
     size_t at = errLines.find(leftOpen);
     errLines.erase(at, errLines.find('\n', at) + 1 - at);
   }
-  std::vector<LogEntry> errLog = drvtest::ParseLog(errLines);
-  std::vector<LogEntry> fileLog;
+  std::vector<LogLine> errLog = testsupport::ParseLog(errLines);
+  std::vector<LogLine> fileLog;
   if (testsupport::Exists(job.dir + "/cwd/drvpurge.log"))
-    fileLog = drvtest::ParseLog(testsupport::ReadFile(job.dir + "/cwd/drvpurge.log"));
-  const LogEntry final = drvtest::Final(result);
+    fileLog = testsupport::ParseLog(testsupport::ReadFile(job.dir + "/cwd/drvpurge.log"));
+  const LogLine final = drvtest::Final(result);
   const bool errEnds = !errLog.empty() && errLog.back() == final;
   const bool fileEnds = !fileLog.empty() && fileLog.back() == final;
   if (IsLoggerIo(job.function)) {
@@ -189,49 +150,24 @@ void SweepTheRoad(const std::string& example) {
   const std::set<std::string> before = drvtest::MachineItems(base);
 
   // The typical road, once, for its calls.
-  CopyMachine(base, tmp / "road");
+  testsupport::CopyMachine(base, {0, "", "", tmp / "road"});
   drvtest::PurgeRun road = drvtest::RunDrvpurge(tmp / "road/machine", {}, tmp / "road/cwd");
   ASSERT_EQ(road.status, 0) << road.err;
   ASSERT_EQ(road.log.back(), drvtest::Final(0));
   const std::vector<std::string> calls = road.lastRun["calls"].get<std::vector<std::string>>();
   ASSERT_GT(calls.size(), 100u);
 
-  std::vector<Job> jobs;
-  std::map<std::string, unsigned> seen;
-  for (size_t k = 1; k <= calls.size(); ++k) {
-    const std::string& f = calls[k - 1];
-    unsigned nth = ++seen[f];
-    jobs.push_back({k, f, f + "#" + std::to_string(nth) + "=" + std::to_string(PlausibleError(f)),
-                    tmp / ("k" + std::to_string(k))});
-  }
-
-  // Two at a time: the machine's cores are shared.
-  const size_t kParallel = 2;
-  std::map<pid_t, size_t> running;
+  const std::vector<SweepRun> runs = testsupport::SweepRuns(calls, tmp.path(), PlausibleError);
   std::map<int, unsigned> outcomes;
   std::map<std::string, std::map<int, unsigned>> byFunction;
-  size_t next = 0;
-  while (next < jobs.size() || !running.empty()) {
-    while (next < jobs.size() && running.size() < kParallel) {
-      CopyMachine(base, jobs[next].dir);
-      pid_t pid = Start(jobs[next]);
-      ASSERT_GT(pid, 0);
-      running[pid] = next++;
-    }
-    int status = 0;
-    pid_t pid = waitpid(-1, &status, 0);
-    ASSERT_GT(pid, 0);
-    const Job& job = jobs[running[pid]];
-    running.erase(pid);
-    int result = CheckRun(job, status, before);
+  testsupport::Sweep("drvpurge", {}, base, runs, 0, [&](size_t i, int status, bool) {
+    int result = CheckRun(runs[i], status, before);
     ++outcomes[result];
-    ++byFunction[job.function][result];
-    std::error_code ec;
-    fs::remove_all(job.dir, ec);
-  }
+    ++byFunction[runs[i].function][result];
+  });
 
   std::ostringstream summary;
-  summary << "fault sweep: " << jobs.size() << " calls swept; outcomes:";
+  summary << "fault sweep: " << runs.size() << " calls swept; outcomes:";
   for (auto& [result, n] : outcomes) summary << " " << result << " x" << n;
   summary << "\nby function (calls: result x runs):\n";
   for (auto& [function, results] : byFunction) {
@@ -240,7 +176,7 @@ void SweepTheRoad(const std::string& example) {
     summary << "\n";
   }
   std::cout << summary.str();
-  testing::Test::RecordProperty("calls_swept", static_cast<int>(jobs.size()));
+  testing::Test::RecordProperty("calls_swept", static_cast<int>(runs.size()));
 }
 
 TEST(FaultSweep, EveryCallOfTheTypicalRoad) { SweepTheRoad("full-package"); }

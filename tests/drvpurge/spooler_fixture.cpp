@@ -18,8 +18,6 @@ CSpoolerClass& Spooler() {
 
 namespace drvtest {
 
-LogEntry Debug(const std::string& text) { return {"Debug", text}; }
-
 CSpoolerClass& ResetSpooler() {
   Slot().reset();
   Slot().reset(new CSpoolerClass());
@@ -34,11 +32,7 @@ void MachineTest::SetUp() {
   log_ = std::make_unique<FdCapture>(2);
 }
 
-std::vector<LogEntry> MachineTest::TakeLog() {
-  std::string text = log_->Stop();
-  log_ = std::make_unique<FdCapture>(2);
-  return ParseLog(text);
-}
+std::vector<LogEntry> MachineTest::TakeLog() { return ParseLog(log_->Take()); }
 
 void MachineTest::TearDown() {
   DropSpooler();

@@ -15,7 +15,7 @@
 
 namespace drvtest {
 
-LogEntry Debug(const std::string& text);
+using testsupport::Debug;
 
 // Makes the process's spooler object anew on the current machine, so that its Initialize sees
 // what the test has set up. Spooler() makes one on first use when no test has.

@@ -14,9 +14,11 @@
 #include "logtest.h"
 #include "winsim/control.h"
 
-using logtest::StderrCapture;
 using testsupport::Exists;
+using testsupport::FdCapture;
+using testsupport::ParseLog;
 using testsupport::ReadFile;
+using testsupport::Texts;
 
 namespace {
 
@@ -172,14 +174,14 @@ TEST_F(FileLoggerTest, RegistryValues) {
     SCOPED_TRACE(c.what);
     Configure("\"FileName\"=\"C:\\\\unit-test.log\"\r\n" + std::string(c.values));
     std::filesystem::remove(file);
-    StderrCapture err;
+    FdCapture err;
     {
       CFileLogger logger("unit");
       EXPECT_EQ(logger.GetLevel(), c.level);
       Write(logger, "first");
     }
     EXPECT_EQ(Exists(file), !c.consoleOnly);
-    EXPECT_EQ(logtest::Texts(logtest::ParseLines(err.Take())), std::vector<std::string>{"first"});
+    EXPECT_EQ(Texts(ParseLog(err.Take())), std::vector<std::string>{"first"});
     if (c.consoleOnly) continue;
 
     // Below the maximum a line goes in; at the maximum it does not.
@@ -221,13 +223,13 @@ TEST_F(FileLoggerTest, FileName) {
     SCOPED_TRACE(c.what);
     Configure(c.values);
     std::filesystem::remove(c.expected);
-    StderrCapture err;
+    FdCapture err;
     {
       CFileLogger logger("unit");
       Write(logger, "where");
     }
     ASSERT_TRUE(Exists(c.expected));
-    EXPECT_EQ(logtest::Texts(logtest::ParseLines(ReadFile(c.expected))), std::vector<std::string>{"where"});
+    EXPECT_EQ(Texts(ParseLog(ReadFile(c.expected))), std::vector<std::string>{"where"});
     std::filesystem::remove(c.expected);
   }
 }
@@ -238,7 +240,7 @@ TEST_F(FileLoggerTest, StopsOnceFull) {
   Configure("\"FileName\"=\"C:\\\\unit-test.log\"\r\n\"MaxLength\"=dword:00001000\r\n");
   const std::string file = HostLog();
   testsupport::WriteFile(file, std::string(4096 - 10, '.'));
-  StderrCapture err;
+  FdCapture err;
   auto logger = std::make_unique<CFileLogger>("unit");
   Write(*logger, "crosses the maximum");
   EXPECT_EQ(winsim::OpenHandles()["fd"], 1);
@@ -254,7 +256,7 @@ TEST_F(FileLoggerTest, StopsOnceFull) {
   std::string content = ReadFile(file);
   EXPECT_EQ(content.substr(0, 4086), std::string(4086, '.'));
   EXPECT_EQ(content.substr(4086), "06/12/2026 16:17:09.042\tInfo \tcrosses the maximum\r\n");
-  EXPECT_EQ(logtest::Texts(logtest::ParseLines(err.Take())),
+  EXPECT_EQ(Texts(ParseLog(err.Take())),
             (std::vector<std::string>{"crosses the maximum", "finds the file full", "after the stop", "and again"}));
 }
 
@@ -280,7 +282,7 @@ TEST_F(FileLoggerTest, FileFailuresAreRetried) {
     winsim::ClearFaults();
     unsigned opensBefore = winsim::CallCount("_sopen");
     if (c.function) winsim::InjectFault(c.function, winsim::CallCount(c.function) + 1, ERROR_ACCESS_DENIED);
-    StderrCapture err;
+    FdCapture err;
     {
       CFileLogger logger("unit");
       Write(logger, "first");
@@ -290,11 +292,11 @@ TEST_F(FileLoggerTest, FileFailuresAreRetried) {
       Write(logger, "second");
       Write(logger, "third");
     }
-    EXPECT_EQ(logtest::Texts(logtest::ParseLines(err.Take())), (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(Texts(ParseLog(err.Take())), (std::vector<std::string>{"first", "second", "third"}));
     if (c.inFile.empty()) {
       EXPECT_EQ(winsim::CallCount("_sopen") - opensBefore, 3u) << "each line tries to open";
     } else {
-      EXPECT_EQ(logtest::Texts(logtest::ParseLines(ReadFile(file))), c.inFile);
+      EXPECT_EQ(Texts(ParseLog(ReadFile(file))), c.inFile);
     }
     EXPECT_TRUE(winsim::OpenHandles().empty());
   }
@@ -306,7 +308,7 @@ TEST_F(FileLoggerTest, AppendsUntranslated) {
   Configure("\"FileName\"=\"C:\\\\unit-test.log\"\r\n");
   const std::string file = HostLog();
   testsupport::WriteFile(file, "earlier run\r\n");
-  StderrCapture err;
+  FdCapture err;
   {
     CFileLogger logger("unit");
     Write(logger, "a\nb");

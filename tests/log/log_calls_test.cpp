@@ -7,11 +7,11 @@
 #include "logtest.h"
 #include "winsim/control.h"
 
-using logtest::ParseLines;
 using logtest::ProbeEnv;
-using logtest::Texts;
 using testsupport::Exists;
+using testsupport::ParseLog;
 using testsupport::ReadFile;
+using testsupport::Texts;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(LogCalls, LevelFilter) {
       ProbeEnv env(reg);
       auto r = env.Run(probe, messages);
       ASSERT_EQ(r.status, 0) << r.err;
-      auto lines = ParseLines(r.err);
+      auto lines = ParseLog(r.err);
       EXPECT_EQ(Texts(lines), c.passed);
       const std::map<std::string, std::string> names = {
           {"error", "Error"}, {"info", "Info "}, {"debug", "Debug"}, {"trace", "Trace"}, {"negative", ""}};
@@ -91,11 +91,11 @@ TEST(LogCalls, SharedLibraryTakesTheProgramsName) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vexa\\logprobe_shared\\Logger]\r\n\"Level\"=dword:00000003\r\n");
   auto r = env.Run(kShared, {"log", "3", "debug", "log", "4", "trace"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Texts(ParseLines(r.err)), std::vector<std::string>{"debug"});
+  EXPECT_EQ(Texts(ParseLog(r.err)), std::vector<std::string>{"debug"});
   EXPECT_EQ(WorkFiles(env), std::vector<std::string>{"logprobe_shared.log"});
 
   auto s = env.Run(kStatic, {"log", "3", "debug", "log", "4", "trace"});
-  EXPECT_EQ(Texts(ParseLines(s.err)), (std::vector<std::string>{"debug", "trace"}));
+  EXPECT_EQ(Texts(ParseLog(s.err)), (std::vector<std::string>{"debug", "trace"}));
   EXPECT_EQ(WorkFiles(env), std::vector<std::string>{"logprobe_shared.log"}) << "drvpurge's key says console only";
 }
 
@@ -141,12 +141,11 @@ TEST(LogCalls, Text) {
   }
   auto r = env.Run(kStatic, args);
   ASSERT_EQ(r.status, 0) << r.err.substr(0, 2000);
-  auto lines = ParseLines(r.err);
+  auto lines = ParseLog(r.err);
   ASSERT_EQ(lines.size(), texts.size());
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].text, texts[i]) << "line " << i;
     EXPECT_EQ(lines[i].level, levels[i]) << "line " << i;
-    EXPECT_TRUE(lines[i].crlf) << "line " << i;
     EXPECT_EQ(lines[i].stamp, "06/12/2026 16:17:09.042") << "line " << i;
   }
   EXPECT_EQ(ReadFile(env.WorkFile("drvpurge.log")), r.err);

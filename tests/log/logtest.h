@@ -1,5 +1,5 @@
 // What the logger's tests share: a machine directory set up for a probe run, the probe runs
-// themselves, and log lines taken apart.
+// themselves, and the calls a run made.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "loglines.h"
 #include "testsupport.h"
 
 namespace logtest {
@@ -39,28 +40,7 @@ class ProbeEnv {
   std::string machine_, work_;
 };
 
-struct Line {
-  std::string stamp, level, text;
-  bool crlf = false;  // ended by "\r\n"
-};
-// Splits TEXT into lines at "\n" and each line at its first two tabs. A line that lacks a tab
-// keeps all of it in TEXT (and an empty stamp), so that a malformed line fails the comparison.
-std::vector<Line> ParseLines(const std::string& text);
-std::vector<std::string> Texts(const std::vector<Line>& lines);
-
 // Names of the functions in the probe run's call trace, in order, that are among NAMES.
 std::vector<std::string> CallsAmong(const nlohmann::json& lastRun, const std::vector<std::string>& names);
-
-// Everything written to file descriptor 2 while the object lives.
-class StderrCapture {
- public:
-  StderrCapture();
-  ~StderrCapture();
-  std::string Take();
-
- private:
-  int saved_ = -1, file_ = -1;
-  std::string path_;
-};
 
 }  // namespace logtest

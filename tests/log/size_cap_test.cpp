@@ -7,11 +7,11 @@
 #include "logtest.h"
 #include "winsim/control.h"
 
-using logtest::ParseLines;
 using logtest::ProbeEnv;
-using logtest::Texts;
 using testsupport::Exists;
+using testsupport::ParseLog;
 using testsupport::ReadFile;
+using testsupport::Texts;
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST(SizeCap, FullFileStaysFullAcrossRuns) {
 
   auto first = env.Run("logprobe_static", {"log", "2", "crosses the maximum", "log", "2", "finds it full", "log", "1", "third"});
   ASSERT_EQ(first.status, 0);
-  EXPECT_EQ(Texts(ParseLines(first.err)), (std::vector<std::string>{"crosses the maximum", "finds it full", "third"}));
+  EXPECT_EQ(Texts(ParseLog(first.err)), (std::vector<std::string>{"crosses the maximum", "finds it full", "third"}));
   EXPECT_EQ(ReadFile(file), before + "06/12/2026 16:17:09.042\tInfo \tcrosses the maximum\r\n");
   // Opened once, measured twice, closed by the stop; never reopened.
   EXPECT_EQ(logtest::CallsAmong(env.LastRun(), kFileCalls),
@@ -37,7 +37,7 @@ TEST(SizeCap, FullFileStaysFullAcrossRuns) {
   const std::string full = ReadFile(file);
   auto second = env.Run("logprobe_static", {"log", "2", "next run", "wlog", "1", "still"});
   ASSERT_EQ(second.status, 0);
-  EXPECT_EQ(Texts(ParseLines(second.err)), (std::vector<std::string>{"next run", "<still>"}));
+  EXPECT_EQ(Texts(ParseLog(second.err)), (std::vector<std::string>{"next run", "<still>"}));
   EXPECT_EQ(ReadFile(file), full);
   EXPECT_EQ(logtest::CallsAmong(env.LastRun(), kFileCalls),
             (std::vector<std::string>{"_sopen", "_filelength", "_close"}));
@@ -74,12 +74,12 @@ TEST(SizeCap, FileTrouble) {
     auto r = env.Run("logprobe_static", {"log", "2", "one", "quick", "1", "two", "wlog", "2", "three"},
                      {{"WINSIM_FAULTS", c.faults}});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Texts(ParseLines(r.err)), (std::vector<std::string>{"one", "two", "<three>"}));
+    EXPECT_EQ(Texts(ParseLog(r.err)), (std::vector<std::string>{"one", "two", "<three>"}));
     std::vector<std::string> files;
     for (auto& e : std::filesystem::directory_iterator(env.work())) files.push_back(e.path().filename().string());
     EXPECT_EQ(files, c.workFiles);
     if (Exists(env.WorkFile("drvpurge.log"))) {
-      EXPECT_EQ(Texts(ParseLines(ReadFile(env.WorkFile("drvpurge.log")))), c.inFile);
+      EXPECT_EQ(Texts(ParseLog(ReadFile(env.WorkFile("drvpurge.log")))), c.inFile);
     }
     EXPECT_EQ(env.LastRun().at("handlesOpenAtExit"), nlohmann::json::object());
   }

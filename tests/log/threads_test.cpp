@@ -8,8 +8,8 @@
 
 #include "logtest.h"
 
-using logtest::ParseLines;
 using logtest::ProbeEnv;
+using testsupport::ParseLog;
 using testsupport::ReadFile;
 
 namespace {
@@ -23,12 +23,12 @@ TEST(LogThreads, LinesStayWholeAndTheFileStopsOnce) {
   EXPECT_EQ(r.err.find("ThreadSanitizer"), std::string::npos) << r.err.substr(0, 4000);
 
   const std::regex text("thread (\\d\\d) line (\\d{4}) via (Log|WLog|LogQuick) -+");
-  auto lines = ParseLines(r.err);
+  auto lines = ParseLog(r.err);
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
   std::map<int, int> nextLine;  // each thread's lines arrive in its own order
   for (auto& l : lines) {
     std::smatch m;
-    ASSERT_TRUE(l.crlf && l.level == "Info " && l.stamp == "06/12/2026 16:17:09.042" && std::regex_match(l.text, m, text))
+    ASSERT_TRUE(l.level == "Info " && l.stamp == "06/12/2026 16:17:09.042" && std::regex_match(l.text, m, text))
         << "torn line: " << l.stamp << "|" << l.level << "|" << l.text;
     int thread = std::stoi(m[1]), n = std::stoi(m[2]);
     EXPECT_EQ(n, nextLine[thread]++) << "thread " << thread;

@@ -1,7 +1,6 @@
 #include "testsupport.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,56 +44,90 @@ std::string BinPath(const std::string& name) {
   return name.find('/') != std::string::npos ? name : std::string(Q52_BIN_DIR) + "/" + name;
 }
 
-ProcessResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                  const std::map<std::string, std::string>& env) {
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-  std::string exe = BinPath(program);
+pid_t Start(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+            const std::map<std::string, std::string>& env, const std::string& out, const std::string& err) {
+  // Everything is made before the fork, so that the child only redirects and executes.
+  const std::string exe = BinPath(program);
+  std::vector<std::string> vars;
+  for (char** e = environ; *e; ++e) {
+    const std::string var(*e);
+    if (!env.count(var.substr(0, var.find('=')))) vars.push_back(var);
+  }
+  for (auto& [k, v] : env)
+    if (!v.empty()) vars.push_back(k + "=" + v);
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())}, envp;
+  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto& v : vars) envp.push_back(const_cast<char*>(v.c_str()));
+  envp.push_back(nullptr);
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[0]);
-    close(errPipe[1]);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-    for (auto& [k, v] : env) {
-      if (v.empty()) unsetenv(k.c_str());
-      else setenv(k.c_str(), v.c_str(), 1);
+    const std::pair<int, const std::string*> redirects[] = {{1, &out}, {2, &err}};
+    for (auto& [fd, file] : redirects) {
+      if (file->empty()) continue;
+      int to = open(file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (to < 0 || dup2(to, fd) < 0) _exit(127);
+      if (to != fd) close(to);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    execve(exe.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  ProcessResult r;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  int open = 2;
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      } else {
-        (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-      }
-    }
-  }
+  return pid;
+}
+
+ProcessResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::map<std::string, std::string>& env) {
+  TempDir tmp;
+  pid_t pid = Start(program, args, cwd, env, tmp / "out", tmp / "err");
   int status = 0;
   waitpid(pid, &status, 0);
+  ProcessResult r;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = ReadFile(tmp / "out");
+  r.err = ReadFile(tmp / "err");
   return r;
+}
+
+FdCapture::FdCapture(int fd) : fd_(fd) {
+  char tmpl[] = "/tmp/q52capture-XXXXXX";
+  file_ = mkstemp(tmpl);
+  if (file_ < 0) throw std::runtime_error("mkstemp failed");
+  path_ = tmpl;
+  fflush(stdout);
+  fflush(stderr);
+  saved_ = dup(fd_);
+  dup2(file_, fd_);
+}
+
+FdCapture::~FdCapture() {
+  Restore();
+  close(file_);
+  unlink(path_.c_str());
+}
+
+void FdCapture::Restore() {
+  if (saved_ < 0) return;
+  fflush(stdout);
+  fflush(stderr);
+  dup2(saved_, fd_);
+  close(saved_);
+  saved_ = -1;
+}
+
+std::string FdCapture::Take() {
+  fflush(stdout);
+  fflush(stderr);
+  std::string text = ReadFile(path_);
+  // FD shares the file's offset: both start again at the beginning.
+  if (ftruncate(file_, 0) != 0 || lseek(file_, 0, SEEK_SET) != 0) throw std::runtime_error("ftruncate failed");
+  return text;
+}
+
+std::string FdCapture::Stop() {
+  Restore();
+  return Take();
 }
 
 std::string ReadFile(const std::string& path) {

@@ -1,5 +1,8 @@
-// Helpers shared by the tests: temporary machines, running the built programs, reading files.
+// Helpers shared by the tests: temporary machines, running the built programs, capturing what
+// is written to a file descriptor, reading files.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -40,10 +43,33 @@ struct ProcessResult {
   std::string out, err;
 };
 
-// Runs PROGRAM (a path, or a name in the build's bin directory) with ARGS, in directory CWD, with
-// ENV added to the environment (an empty value removes the variable).
+// Starts PROGRAM (a path, or a name in the build's bin directory) with ARGS, in directory CWD, with
+// ENV added to the environment (an empty value removes the variable), its standard output and
+// error written to the files OUT and ERR (inherited where a name is empty). Returns its process ID.
+pid_t Start(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+            const std::map<std::string, std::string>& env, const std::string& out, const std::string& err);
+
+// Start, waiting for the end, with what the program wrote.
 ProcessResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                   const std::map<std::string, std::string>& env = {});
+
+// Everything written to file descriptor FD while the object lives, stdio flushed at both ends.
+class FdCapture {
+ public:
+  explicit FdCapture(int fd = 2);
+  ~FdCapture();
+  FdCapture(const FdCapture&) = delete;
+  FdCapture& operator=(const FdCapture&) = delete;
+  // What was written since the capture began or since the last Take; the capture goes on.
+  std::string Take();
+  // Ends the capture, giving back what Take would.
+  std::string Stop();
+
+ private:
+  void Restore();
+  int fd_, saved_ = -1, file_ = -1;
+  std::string path_;
+};
 
 std::string BinPath(const std::string& name);
 std::string ReadFile(const std::string& path);

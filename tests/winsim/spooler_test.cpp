@@ -340,10 +340,10 @@ TEST(Spooler, AddsNeedWhatTheyReferTo) {
 
 TEST(MessageBox, RecordedAnsweredAndWrittenToStderr) {
   TempMachine machine;
-  testing::internal::CaptureStderr();
+  testsupport::FdCapture capture;
   EXPECT_EQ(MessageBoxW(nullptr, L"Two\nlines", L"Caption", MB_OK | MB_ICONEXCLAMATION), IDOK);
   EXPECT_EQ(MessageBoxW(nullptr, L"Go on?", nullptr, MB_YESNO), IDYES);
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = capture.Stop();
   EXPECT_NE(err.find("\"Caption\" (type 0x30): Two\nlines"), std::string::npos) << err;
   auto boxes = winsim::MessageBoxes();
   ASSERT_EQ(boxes.size(), 2u);

@@ -6,11 +6,9 @@
 #include <dbt.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -400,15 +398,9 @@ TEST(WindowedProgram, WaitsWithoutWakingUntilAPlugComes) {
   testsupport::TempDir tmp;
   std::string dir = tmp / "m";
   CreateMachineWithoutTimeline(dir);
-  const std::string exe = testsupport::BinPath("winsim-notifyprobe"), out = tmp / "out";
+  const std::string out = tmp / "out";
   testsupport::WriteFile(out, "");
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("WINSIM_MACHINE", dir.c_str(), 1);
-    if (!freopen(out.c_str(), "w", stdout) || chdir(tmp.path().c_str()) != 0) _exit(127);
-    execl(exe.c_str(), exe.c_str(), "1", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  pid_t pid = testsupport::Start("winsim-notifyprobe", {"1"}, tmp.path(), {{"WINSIM_MACHINE", dir}}, out, "");
   ASSERT_GT(pid, 0);
   // Measured once it listens and has settled in its wait; the request directory does not exist yet.
   for (int i = 0; i < 500 && testsupport::ReadFile(out).find("listening\n") == std::string::npos; ++i)
