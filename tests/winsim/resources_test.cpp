@@ -57,7 +57,8 @@ TEST(ResourceScript, TrickyLines) {
       "}\n"
       "#define PICK\n"
       "#ifdef PICK\n1 ICON \"i.ico\"\n#else\n1 ICON \"missing.ico\"\n#endif\n"
-      "#ifndef PICK\n2 ICON \"missing.ico\"\n#else\n#ifdef NOPE\n3 ICON \"missing.ico\"\n#endif\n2 ICON \"i.ico\"\n#endif\n"
+      "#ifndef PICK\n2 ICON \"missing.ico\"\n#else\n"
+      "#ifdef NOPE\n3 ICON \"missing.ico\"\n#endif\n2 ICON \"i.ico\"\n#endif\n"
       "5 DIALOGEX 0, 0, 50, 20\nSTYLE WS_POPUP | NOT WS_VISIBLE\nCAPTION \"Box\"\nFONT 9, \"Tahoma\", 400, 0, 1\n"
       "{\n  CONTROL \"x\", IDC_STATIC, \"Static\", SS_LEFT, 1, 2, 3, 4\n}\n"
       "6 MENU\nBEGIN\n  POPUP \"&File\"\n  BEGIN\n    MENUITEM \"END\", 1\n  END\nEND\n"
@@ -85,6 +86,7 @@ TEST(ResourceScript, RefusedScripts) {
       {"1 RCDATA { 1 }\n", "resource type RCDATA is not supported"},
       {"ABOUT DIALOG 0, 0, 1, 1 { }\n", "test.rc:1: undefined symbol ABOUT"},  // named resources
       {"\n#if 1\n#endif\n", "test.rc:2: #if is not supported"},
+      {"#ifdef NOPE\n#if 1\n#endif\n#endif\n", "test.rc:2: #if is not supported"},
       {"\n#ifdef X\n1 MENU { }\n", "test.rc:2: #ifdef without #endif"},
       {"#include \"test.rc\"\n", "test.rc:1: #include nested too deeply"},
       {"#include \"gone.h\"\n", "test.rc:1: cannot find \"gone.h\""},

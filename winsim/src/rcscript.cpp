@@ -163,6 +163,8 @@ class Reader {
         if (conds.empty()) Fail(where, "#" + directive + " without #ifdef");
         if (directive == "endif") conds.pop_back();
         else conds.back().first = active(1) && !conds.back().first;
+      } else if (directive == "if" || directive == "elif") {
+        Fail(where, "#" + directive + " is not supported");  // even skipped: its #endif would end a block
       } else if (!active()) {
       } else if (directive == "include") {
         if (arg.size() >= 2 && arg.front() == '"' && arg.back() == '"') {
@@ -319,7 +321,8 @@ class Reader {
         ++pos_;
       }
       // A virtual key named by a character is that character's key: letters in upper case.
-      if ((a.fVirt & FVIRTKEY) && character && a.key >= 'a' && a.key <= 'z') a.key = static_cast<WORD>(a.key - 'a' + 'A');
+      if ((a.fVirt & FVIRTKEY) && character && a.key >= 'a' && a.key <= 'z')
+        a.key = static_cast<WORD>(a.key - 'a' + 'A');
       table.push_back(a);
     }
     return table;
