@@ -19,7 +19,6 @@ using winsim::ApiCall;
 namespace winsim {
 namespace {
 
-
 struct Program {
   std::mutex lock;
   std::string script;
@@ -353,7 +352,8 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
     }
     DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
     const ResourceScript* r = lpTemplateName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
-    if (!r || (error = Missing(r->dialogs, NameOf(lpTemplateName))) != 0) {
+    int id = r ? NameOf(lpTemplateName) : -1;
+    if (!r || (error = Missing(r->dialogs, id)) != 0) {
       SetLastError(error);
       return -1;
     }
@@ -362,7 +362,6 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
       SetLastError(ERROR_INVALID_PARAMETER);
       return -1;
     }
-    int id = NameOf(lpTemplateName);
     json entry = {{"template", NameKey(id)}, {"caption", WideToUtf8(r->dialogs.at(id))}, {"owned", hWndParent != NULL}};
     json& boxes = call.machine().runReport["dialogs"];
     if (!boxes.is_array()) boxes = json::array();
@@ -371,7 +370,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
     box = Shared().next;
     Shared().next += 0x10;
     OpenDialogs()[box] = OpenDialog{};
-    RecordChange(call.machine(), "dialog " + NameKey(NameOf(lpTemplateName)) + " shown");
+    RecordChange(call.machine(), "dialog " + NameKey(id) + " shown");
   }
   HWND hDlg = reinterpret_cast<HWND>(box);
   auto ended = [&] {
