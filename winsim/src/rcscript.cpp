@@ -2,8 +2,8 @@
 // load through winsim. The Windows build compiles the same script with its own resource
 // compiler, which checks the rest of the language; this reader refuses what it does not read
 // rather than misread it. It reads #include, #define, #ifdef/#ifndef/#else/#endif, LANGUAGE,
-// STRINGTABLE, ICON (that its file is there), ACCELERATORS, and of DIALOG/DIALOGEX and MENU
-// only the caption: no window is drawn here. Resources are named by number.
+// STRINGTABLE, ICON (that its file is there), ACCELERATORS, DIALOG/DIALOGEX (the caption) and
+// MENU (passed over): no window is drawn here. Resources are named by number.
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -19,10 +19,7 @@ namespace {
 
 // The constants of <windows.h> that the scripts here use outside a dialog's or a menu's body.
 const std::map<std::string, long>& Builtins() {
-  static const std::map<std::string, long> symbols = {
-      {"LANG_NEUTRAL", 0}, {"LANG_ENGLISH", 0x09}, {"SUBLANG_NEUTRAL", 0}, {"SUBLANG_DEFAULT", 1},
-      {"SUBLANG_ENGLISH_US", 1}, {"VK_F1", 0x70},
-  };
+  static const std::map<std::string, long> symbols = {{"LANG_ENGLISH", 0x09}, {"SUBLANG_ENGLISH_US", 1}, {"VK_F1", 0x70}};
   return symbols;
 }
 
