@@ -11,10 +11,6 @@
 #include "conformance.h"
 #include "conformance_resources.h"
 
-#ifndef _WIN32
-#include "winsim/resources.h"
-#endif
-
 namespace {
 
 std::string Num(long v) { return std::to_string(v); }
@@ -172,17 +168,10 @@ LRESULT CALLBACK Recorder(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Received().push_back(wParam);
     return 0;
   }
-#ifdef _WIN32
   return DefWindowProcW(hwnd, msg, wParam, lParam);
-#else
-  (void)hwnd;
-  (void)lParam;
-  return 0;
-#endif
 }
 
 CONFORMANCE(TranslateAcceleratorSendsCommand) {
-#ifdef _WIN32
   WNDCLASSW wc;
   memset(&wc, 0, sizeof wc);
   wc.lpfnWndProc = Recorder;
@@ -192,10 +181,6 @@ CONFORMANCE(TranslateAcceleratorSendsCommand) {
   HWND window = CreateWindowExW(0, L"Q52ConformanceAccel", L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL,
                                 Self(), NULL);
   if (!window) SKIP("no window can be created here");
-#else
-  winsim::SetMessageSender(Recorder);
-  HWND window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
-#endif
   HACCEL table = LoadAcceleratorsW(Self(), MAKEINTRESOURCEW(IDA_KEYS));
   const LPARAM kAlt = 0x20000000;  // the context code: Alt is down
   struct Row {
@@ -245,11 +230,9 @@ CONFORMANCE(TranslateAcceleratorSendsCommand) {
   msg.wParam = '?';
   msg.lParam = kAlt;
   CHECK_EQ(TranslateAcceleratorW(window, NULL, &msg), 0);
-#ifdef _WIN32
   DestroyWindow(window);
-  UnregisterClassW(L"Q52ConformanceAccel", Self());
-#else
-  winsim::SetMessageSender(nullptr);
+#ifdef _WIN32
+  UnregisterClassW(L"Q52ConformanceAccel", Self());  // the simulation keeps a class for the process
 #endif
 }
 

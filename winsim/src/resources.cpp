@@ -1,5 +1,5 @@
 // user32's resource calls over the program's embedded resource script: strings, icons, cursors,
-// menus, accelerators, and dialogs that nobody sees. Resource handles are shared, as those of
+// accelerators, and dialogs that nobody sees. Resource handles are shared, as those of
 // a module's resources are: loading twice gives the same handle and nothing has to be freed, so
 // they are not counted among the open handles.
 #include <windows.h>
@@ -18,7 +18,6 @@ using winsim::ApiCall;
 
 namespace winsim {
 namespace {
-
 
 struct Program {
   std::mutex lock;
@@ -70,23 +69,15 @@ std::map<uintptr_t, OpenDialog>& OpenDialogs() {
   return *dialogs;
 }
 
-MessageSender& Sender() {
-  static MessageSender sender = nullptr;
-  return sender;
-}
+std::string NameKey(int id) { return "#" + std::to_string(id); }
 
-std::string NameKey(const ResourceName& n) { return n.id >= 0 ? "#" + std::to_string(n.id) : WideToUtf8(n.name); }
-
-ResourceName NameOf(LPCWSTR name) {
-  if (IS_INTRESOURCE(name)) return ResId(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
-  std::wstring s = name;
-  if (s.size() > 1 && s[0] == L'#') {
-    wchar_t* end = nullptr;
-    long v = std::wcstol(s.c_str() + 1, &end, 10);
-    if (end && !*end) return ResId(static_cast<int>(v));
-  }
-  for (wchar_t& c : s) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return ResourceName{-1, s};
+// The number a resource is asked for by, MAKEINTRESOURCE or "#123"; -1 for a name, as the
+// scripts here name none.
+int NameOf(LPCWSTR name) {
+  if (IS_INTRESOURCE(name)) return static_cast<int>(reinterpret_cast<ULONG_PTR>(name));
+  wchar_t* end = nullptr;
+  long v = name[0] == L'#' && name[1] ? std::wcstol(name + 1, &end, 10) : -1;
+  return end && !*end && v >= 0 && v <= 0xFFFF ? static_cast<int>(v) : -1;
 }
 
 // Which module's resources a call asks for: the program's, or none (a loaded library, whose
@@ -101,35 +92,11 @@ const ResourceScript* ModuleResources(Machine& m, HINSTANCE module, DWORD& error
   return r;
 }
 
-// A resource of one type: found, or the error the real loader gives.
-template <typename Map>
-const typename Map::mapped_type* Find(const Map& map, const ResourceName& name, DWORD& error) {
-  if (map.empty()) {
-    error = ERROR_RESOURCE_TYPE_NOT_FOUND;
-    return nullptr;
-  }
-  auto it = map.find(name);
-  if (it == map.end()) {
-    error = ERROR_RESOURCE_NAME_NOT_FOUND;
-    return nullptr;
-  }
-  return &it->second;
-}
-
-json DialogRecord(const ResourceName& name, const Dialog& d) {
-  json controls = json::array();
-  for (const DialogControl& c : d.controls) {
-    json j = {{"statement", c.statement}, {"id", c.id}, {"class", WideToUtf8(c.className)},
-              {"style", c.style}, {"exStyle", c.exStyle}, {"x", c.x}, {"y", c.y}, {"cx", c.cx}, {"cy", c.cy}};
-    if (c.textId >= 0) j["icon"] = c.textId;
-    else j["text"] = WideToUtf8(c.text);
-    controls.push_back(j);
-  }
-  json out = {{"template", NameKey(name)}, {"caption", WideToUtf8(d.caption)}, {"style", d.style},
-              {"exStyle", d.exStyle}, {"x", d.x}, {"y", d.y}, {"cx", d.cx}, {"cy", d.cy},
-              {"font", {{"size", d.fontSize}, {"name", WideToUtf8(d.fontName)}}}, {"language", d.language},
-              {"controls", controls}};
-  return out;
+// Whether a resource of one type is there: 0, or the error the real loader gives.
+template <typename Table>
+DWORD Missing(const Table& table, int id) {
+  if (table.empty()) return ERROR_RESOURCE_TYPE_NOT_FOUND;
+  return table.count(id) ? 0 : ERROR_RESOURCE_NAME_NOT_FOUND;
 }
 
 }  // namespace
@@ -164,11 +131,6 @@ const ResourceScript* ProgramResources() {
     }
   }
   return p.resources ? &*p.resources : nullptr;
-}
-
-void SetMessageSender(MessageSender sender) {
-  std::lock_guard<std::recursive_mutex> g(ApiLock());
-  Sender() = sender;
 }
 
 }  // namespace winsim
@@ -210,7 +172,7 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
     if (cchBufferMax > 0) lpBuffer[0] = L'\0';
     return 0;
   }
-  const std::wstring& text = it->second.text;
+  const std::wstring& text = it->second;
   if (cchBufferMax == 0) {
     // The read-only string itself; the caller goes by the length, as it is not terminated on
     // Windows.
@@ -233,10 +195,10 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return NULL;
   }
-  ResourceName name = NameOf(lpIconName);
+  int name = NameOf(lpIconName);
   if (!hInstance) {
     // The system's icons.
-    if (name.id < 32512 || name.id > 32518) {
+    if (name < 32512 || name > 32518) {
       SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
       return NULL;
     }
@@ -244,7 +206,7 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
   }
   DWORD error = 0;
   const ResourceScript* r = ModuleResources(call.machine(), hInstance, error);
-  if (!r || !Find(r->icons, name, error)) {
+  if (!r || (error = Missing(r->icons, name)) != 0) {
     // An icon the module lacks is reported as a missing type (seen under Wine 8.0).
     SetLastError(error == ERROR_RESOURCE_NAME_NOT_FOUND ? ERROR_RESOURCE_TYPE_NOT_FOUND : error);
     return NULL;
@@ -262,11 +224,11 @@ HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return NULL;
   }
-  ResourceName name = NameOf(lpCursorName);
+  int name = NameOf(lpCursorName);
   if (!hInstance) {
     static const int kSystem[] = {32512, 32513, 32514, 32515, 32516, 32640, 32641, 32642, 32643,
                                   32644, 32645, 32646, 32648, 32649, 32650, 32651};
-    if (std::find(std::begin(kSystem), std::end(kSystem), name.id) == std::end(kSystem)) {
+    if (std::find(std::begin(kSystem), std::end(kSystem), name) == std::end(kSystem)) {
       SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
       return NULL;
     }
@@ -279,35 +241,6 @@ HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
   return NULL;
 }
 
-HMENU WINAPI LoadMenuW(HINSTANCE hInstance, LPCWSTR lpMenuName) {
-  ApiCall call("LoadMenuW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return NULL;
-  }
-  DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
-  const ResourceScript* r = lpMenuName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
-  if (!r || !Find(r->menus, NameOf(lpMenuName), error)) {
-    SetLastError(error);
-    return NULL;
-  }
-  return reinterpret_cast<HMENU>(Shared().For("menu " + NameKey(NameOf(lpMenuName))));
-}
-
-BOOL WINAPI DestroyMenu(HMENU hMenu) {
-  ApiCall call("DestroyMenu");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
-  const std::string* key = Shared().Key(reinterpret_cast<uintptr_t>(hMenu));
-  if (!key || key->rfind("menu ", 0) != 0) {
-    SetLastError(ERROR_INVALID_MENU_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
-
 HACCEL WINAPI LoadAcceleratorsW(HINSTANCE hInstance, LPCWSTR lpTableName) {
   ApiCall call("LoadAcceleratorsW");
   if (call.fault()) {
@@ -316,7 +249,7 @@ HACCEL WINAPI LoadAcceleratorsW(HINSTANCE hInstance, LPCWSTR lpTableName) {
   }
   DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
   const ResourceScript* r = lpTableName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
-  if (!r || !Find(r->accelerators, NameOf(lpTableName), error)) {
+  if (!r || (error = Missing(r->accelerators, NameOf(lpTableName))) != 0) {
     SetLastError(error);
     return NULL;
   }
@@ -328,15 +261,13 @@ HACCEL WINAPI LoadAcceleratorsW(HINSTANCE hInstance, LPCWSTR lpTableName) {
 namespace {
 
 // The table behind an accelerator handle, or null.
-const AcceleratorTable* TableOf(HACCEL h) {
+const std::vector<ACCEL>* TableOf(HACCEL h) {
   const std::string* key = Shared().Key(reinterpret_cast<uintptr_t>(h));
-  const std::string prefix = "accelerators ";
+  const std::string prefix = "accelerators #";
   if (!key || key->rfind(prefix, 0) != 0) return nullptr;
   const ResourceScript* r = ProgramResources();
   if (!r) return nullptr;
-  std::string rest = key->substr(prefix.size());
-  ResourceName name = rest[0] == '#' ? ResId(std::stoi(rest.substr(1))) : ResourceName{-1, Utf8ToWide(rest)};
-  auto it = r->accelerators.find(name);
+  auto it = r->accelerators.find(std::stoi(key->substr(prefix.size())));
   return it == r->accelerators.end() ? nullptr : &it->second;
 }
 
@@ -350,28 +281,27 @@ int WINAPI CopyAcceleratorTableW(HACCEL hAccelSrc, LPACCEL lpAccelDst, int cAcce
     SetLastError(call.fault());
     return 0;
   }
-  const AcceleratorTable* table = TableOf(hAccelSrc);
+  const std::vector<ACCEL>* table = TableOf(hAccelSrc);
   if (!table) {
     SetLastError(ERROR_INVALID_ACCEL_HANDLE);
     return 0;
   }
-  int total = static_cast<int>(table->entries.size());
+  int total = static_cast<int>(table->size());
   if (!lpAccelDst) return total;
   int n = std::min(total, cAccelEntries);
-  for (int i = 0; i < n; ++i) lpAccelDst[i] = table->entries[static_cast<size_t>(i)];
+  for (int i = 0; i < n; ++i) lpAccelDst[i] = (*table)[static_cast<size_t>(i)];
   return n;
 }
 
 int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
   WPARAM command = 0;
-  MessageSender sender = nullptr;
   {
     ApiCall call("TranslateAcceleratorW");
     if (call.fault()) {
       SetLastError(call.fault());
       return 0;
     }
-    const AcceleratorTable* table = TableOf(hAccTable);
+    const std::vector<ACCEL>* table = TableOf(hAccTable);
     if (!table) {
       SetLastError(ERROR_INVALID_ACCEL_HANDLE);
       return 0;
@@ -381,7 +311,7 @@ int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
     bool keyDown = msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN;
     bool character = msg == WM_CHAR || msg == WM_SYSCHAR;
     if (!keyDown && !character) return 0;
-    if (!hWnd || !Sender()) {
+    if (!hWnd) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
@@ -391,7 +321,7 @@ int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
     // need Shift, Control or Alt never match.
     bool alt = (lpMsg->lParam & 0x20000000) != 0;
     const ACCEL* hit = nullptr;
-    for (const ACCEL& a : table->entries) {
+    for (const ACCEL& a : *table) {
       if (a.key != lpMsg->wParam) continue;
       bool match;
       if (a.fVirt & FVIRTKEY) match = keyDown && !(a.fVirt & (FSHIFT | FCONTROL | FALT));
@@ -404,10 +334,9 @@ int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
     }
     if (!hit) return 0;
     command = static_cast<WPARAM>(hit->cmd) | (static_cast<WPARAM>(1) << 16);
-    sender = Sender();
   }
   // Outside the lock: the window procedure may wait for other threads that call the API.
-  sender(hWnd, WM_COMMAND, command, 0);
+  SendMessageW(hWnd, WM_COMMAND, command, 0);
   return 1;
 }
 
@@ -423,8 +352,8 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
     }
     DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
     const ResourceScript* r = lpTemplateName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
-    const Dialog* d = r ? Find(r->dialogs, NameOf(lpTemplateName), error) : nullptr;
-    if (!d) {
+    int id = r ? NameOf(lpTemplateName) : -1;
+    if (!r || (error = Missing(r->dialogs, id)) != 0) {
       SetLastError(error);
       return -1;
     }
@@ -433,8 +362,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
       SetLastError(ERROR_INVALID_PARAMETER);
       return -1;
     }
-    json entry = DialogRecord(NameOf(lpTemplateName), *d);
-    entry["owned"] = hWndParent != NULL;
+    json entry = {{"template", NameKey(id)}, {"caption", WideToUtf8(r->dialogs.at(id))}, {"owned", hWndParent != NULL}};
     json& boxes = call.machine().runReport["dialogs"];
     if (!boxes.is_array()) boxes = json::array();
     boxes.push_back(entry);
@@ -442,7 +370,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
     box = Shared().next;
     Shared().next += 0x10;
     OpenDialogs()[box] = OpenDialog{};
-    RecordChange(call.machine(), "dialog " + NameKey(NameOf(lpTemplateName)) + " shown");
+    RecordChange(call.machine(), "dialog " + NameKey(id) + " shown");
   }
   HWND hDlg = reinterpret_cast<HWND>(box);
   auto ended = [&] {
