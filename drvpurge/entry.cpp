@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "log.h"
+#include "unique_resource.h"
 
 bool g_bRunUninstall = false;
 
@@ -72,8 +73,8 @@ bool CheckOSVersion() {
 }
 
 bool CheckLaterVersion() {
-  HKEY key = NULL;
-  LSTATUS rc = RegOpenKeyW(HKEY_LOCAL_MACHINE, kLaterReleaseKey, &key);
+  UniqueKey key;
+  LSTATUS rc = RegOpenKeyW(HKEY_LOCAL_MACHINE, kLaterReleaseKey, key.put());
   if (rc == ERROR_FILE_NOT_FOUND) return true;
   if (rc != ERROR_SUCCESS) {
     // Only a key that opens stops the run. Anything else lets it go on, but a person reading the
@@ -81,7 +82,7 @@ bool CheckLaterVersion() {
     Log(LOG_ERROR, "CheckLaterVersion - RegOpenKey Failed. rc=0x%x", static_cast<unsigned>(rc));
     return true;
   }
-  RegCloseKey(key);
+  key.reset();
   printf("%s\n", kLaterReleaseMessage);
   return false;
 }

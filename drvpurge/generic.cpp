@@ -6,6 +6,7 @@
 #include <strsafe.h>
 
 #include "log.h"
+#include "unique_resource.h"
 
 const ComponentFiles g_ComponentFiles[6] = {
     {L"Language/Port Monitor", L"PlxBaseDriver\\ktmonitor",
@@ -84,10 +85,8 @@ bool CGenericClass::DoesFileExist(const wchar_t* file, const wchar_t* directory)
     return false;
   }
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  UniqueSearch search(FindFirstFileW(path, &found));
+  return static_cast<bool>(search);
 }
 
 bool CGenericClass::CopyRequiredFile(const wchar_t* file, const wchar_t* sourceFolder,

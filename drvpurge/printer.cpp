@@ -7,6 +7,7 @@
 #include "enumeration.h"
 #include "log.h"
 #include "monitor.h"
+#include "unique_resource.h"
 
 const wchar_t kPrinterDriverName[] = L"Vexa Q52";
 const wchar_t kPrinterName[] = L"Vexa Q52";
@@ -14,42 +15,6 @@ const wchar_t kPrinterName[] = L"Vexa Q52";
 namespace {
 
 const int kJobsQueued = -30;
-
-// Closes a printer handle when it goes.
-class CPrinterHandle {
- public:
-  CPrinterHandle() : m_h(NULL) {}
-  ~CPrinterHandle() {
-    if (m_h != NULL) ClosePrinter(m_h);
-  }
-  HANDLE* out() { return &m_h; }
-  HANDLE get() const { return m_h; }
-  // Closes now, for a step that must follow the close.
-  void Close() {
-    if (m_h != NULL) ClosePrinter(m_h);
-    m_h = NULL;
-  }
-
- private:
-  CPrinterHandle(const CPrinterHandle&);
-  CPrinterHandle& operator=(const CPrinterHandle&);
-  HANDLE m_h;
-};
-
-// A zero-filled block from the process heap, released when it goes.
-class CHeapBlock {
- public:
-  explicit CHeapBlock(SIZE_T bytes) : m_p(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)) {}
-  ~CHeapBlock() {
-    if (m_p != NULL) HeapFree(GetProcessHeap(), 0, m_p);
-  }
-  LPBYTE get() const { return static_cast<LPBYTE>(m_p); }
-
- private:
-  CHeapBlock(const CHeapBlock&);
-  CHeapBlock& operator=(const CHeapBlock&);
-  void* m_p;
-};
 
 }  // namespace
 
@@ -105,13 +70,13 @@ bool CPrinterClass::RemovePrinter(const wchar_t* name) {
   PRINTER_DEFAULTSW defaults;
   memset(&defaults, 0, sizeof(defaults));
   defaults.DesiredAccess = PRINTER_ALL_ACCESS;
-  CPrinterHandle printer;
-  if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.out(), &defaults)) {
+  UniquePrinter printer;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.put(), &defaults)) {
     Log(LOG_ERROR, "Unable To Open Printer. GetLastError(): %d", static_cast<int>(GetLastError()));
     return false;
   }
   BOOL deleted = DeletePrinter(printer.get());
-  printer.Close();
+  printer.reset();
   if (deleted) {
     WLog(LOG_INFO, L"Printer \"%s\" Removed", name);
     return true;
@@ -129,21 +94,21 @@ bool CPrinterClass::KillPrintJobs() {
     Log(LOG_INFO, "No Printer Installed. No Jobs to kill");
     return true;
   }
-  CPrinterHandle printer;
-  if (!OpenPrinterW(const_cast<LPWSTR>(name.Get()), printer.out(), NULL)) {
+  UniquePrinter printer;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name.Get()), printer.put(), NULL)) {
     Log(LOG_ERROR, "KillPrintJobs - OpenPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
   DWORD needed = 0;
   GetPrinterW(printer.get(), 2, NULL, 0, &needed);
-  CHeapBlock record(needed);
-  if (record.get() == NULL) {
+  UniqueHeapBlock record(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+  if (!record) {
     // Without the record the queue can't be seen to be empty: the printer stays, as when the
     // record can't be read. HeapAlloc leaves no error code to report.
     LogQuick(LOG_ERROR, "KillPrintJobs - HeapAlloc Failed.");
     return false;
   }
-  if (!GetPrinterW(printer.get(), 2, record.get(), needed, &needed)) {
+  if (!GetPrinterW(printer.get(), 2, static_cast<LPBYTE>(record.get()), needed, &needed)) {
     Log(LOG_ERROR, "KillPrintJobs - GetPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
@@ -164,13 +129,12 @@ bool CPrinterClass::InstallPrinter(const wchar_t* port) {
   info.pDriverName = const_cast<LPWSTR>(kPrinterDriverName);
   info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
   info.pDatatype = const_cast<LPWSTR>(L"RAW");
-  HANDLE printer = AddPrinterW(NULL, 2, reinterpret_cast<LPBYTE>(&info));
-  if (printer == NULL) {
+  UniquePrinter printer(AddPrinterW(NULL, 2, reinterpret_cast<LPBYTE>(&info)));
+  if (!printer) {
     Log(LOG_ERROR, "AddPrinter Failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
   WLog(LOG_INFO, L"Printer \"%s\" Successfully Added.", kPrinterName);
-  ClosePrinter(printer);
   return true;
 }
 
