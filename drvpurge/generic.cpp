@@ -6,16 +6,17 @@
 #include <strsafe.h>
 
 #include "log.h"
+#include "spoolernames.h"
 #include "unique_resource.h"
 
 const ComponentFiles g_ComponentFiles[6] = {
     {L"Language/Port Monitor", L"PlxBaseDriver\\ktmonitor",
-     {L"vexaktmon.dll", L"vexaktmonui.dll", L"vexaktmon.cnt", L"vexaktmon.hlp"}},
+     {kMonitorDll, L"vexaktmonui.dll", L"vexaktmon.cnt", L"vexaktmon.hlp"}},
     {L"API", L"PlxBaseDriver\\api", {L"vexaq52api.dll", L"vexaq52setup.exe"}},
     {L"Print Processor", L"", {}},
     {L"Printer Driver", L"PlxBaseDriver\\basecomponents",
-     {L"vexaktxps.dll", L"vexaktenu.cnt", L"vexaktenu.dll", L"vexaktgui.dll", L"vexaktwxp.dll", L"vexaktenu.hlp",
-      L"vexaktq52.pdf"}},
+     {kDriverDependentFiles[0], kDriverDependentFiles[1], kDriverDependentFiles[2], kDriverConfigFile, kDriverPathFile,
+      kDriverHelpFile, kDriverDataFile}},
     {L"Printer", L"PlxBaseDriver", {}},
     {L"PlxConfig", L"PlxConfig",
      {L"Q52Config.ini", L"xda7701.dat", L"xda77012.dat", L"vexaq52api.h", L"vexaq52api.lib", L"drvpurge.exe",

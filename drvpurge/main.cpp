@@ -5,6 +5,7 @@
 
 #include "entry.h"
 #include "log.h"
+#include "results.h"
 #include "uninstall.h"
 
 int main(int argc, char* argv[]) {
@@ -16,7 +17,7 @@ int main(int argc, char* argv[]) {
       CUninstallClass* components = new (std::nothrow) CUninstallClass();
       // A set that lacks a component (out of memory) counts as not created.
       if (!components || !components->IsCreated())
-        result = 5;
+        result = kRemovalFailed;
       else
         result = components->Run();
       delete components;

@@ -6,10 +6,9 @@
 
 #include "enumeration.h"
 #include "log.h"
+#include "results.h"
 #include "spooler.h"
-
-const wchar_t kMonitorName[] = L"Vexa Q52 Language/Port Monitor";
-const wchar_t kMonitorDll[] = L"vexaktmon.dll";
+#include "spoolernames.h"
 
 CMonitorClass::CMonitorClass() {
   wchar_t systemDirectory[MAX_PATH] = {0};
@@ -114,7 +113,7 @@ bool CMonitorClass::RemoveMonitor() {
 bool CMonitorClass::IsInstalled() { return IsMonitorInstalled(); }
 
 int CMonitorClass::Remove() {
-  if (!IsMonitorInstalled()) return ERROR_PRINTER_NOT_FOUND;
+  if (!IsMonitorInstalled()) return kPrinterNotFound;
   // The spooler keeps a monitor and its ports loaded; each deletion goes to a fresh spooler, and
   // a failed step does not stop the next one.
   Spooler().StopSpooler();
@@ -130,8 +129,8 @@ int CMonitorClass::Remove() {
 }
 
 int CMonitorClass::Install() {
-  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
-  if (IsMonitorInstalled() && Remove() != 0) return ERROR_INSTALL_FAILURE;
-  if (!InstallMonitor()) return ERROR_INSTALL_FAILURE;
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return kInstallFailed;
+  if (IsMonitorInstalled() && Remove() != 0) return kInstallFailed;
+  if (!InstallMonitor()) return kInstallFailed;
   return 0;
 }

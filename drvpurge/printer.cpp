@@ -7,16 +7,9 @@
 #include "enumeration.h"
 #include "log.h"
 #include "monitor.h"
+#include "results.h"
+#include "spoolernames.h"
 #include "unique_resource.h"
-
-const wchar_t kPrinterDriverName[] = L"Vexa Q52";
-const wchar_t kPrinterName[] = L"Vexa Q52";
-
-namespace {
-
-const int kJobsQueued = -30;
-
-}  // namespace
 
 CPrinterClass::CPrinterClass() {
   wchar_t systemDirectory[MAX_PATH] = {0};
@@ -148,19 +141,19 @@ int CPrinterClass::Remove() {
   bool listed = true;
   // A printer list that could not be had hides the printer and its queue: the run must not go
   // on as if there were none.
-  if (!IsPrinterInstalled(name, false, &listed)) return listed ? ERROR_PRINTER_NOT_FOUND : kJobsQueued;
+  if (!IsPrinterInstalled(name, false, &listed)) return listed ? kPrinterNotFound : kJobsQueued;
   if (!KillPrintJobs()) return kJobsQueued;
   RemovePrinter(name.Get());
   return 0;
 }
 
 int CPrinterClass::Install() {
-  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return kInstallFailed;
   CSpoolerName name;
   // A printer of the driver that could not be deleted stays, and no second one is added.
   if (IsPrinterInstalled(name, true)) return 0;
   CMonitorClass monitor;
   CSpoolerName port;
-  if (!monitor.IsPortAdded(port, false)) return ERROR_INSTALL_FAILURE;
-  return InstallPrinter(port.Get()) ? 0 : ERROR_INSTALL_FAILURE;
+  if (!monitor.IsPortAdded(port, false)) return kInstallFailed;
+  return InstallPrinter(port.Get()) ? 0 : kInstallFailed;
 }
