@@ -10,7 +10,7 @@
 
 #include <new>
 
-#include "devices.h"
+#include "devicematch.h"
 #include "log.h"
 #include "main.h"
 #include "unique_resource.h"

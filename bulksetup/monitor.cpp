@@ -5,7 +5,7 @@
 #include <wchar.h>
 
 #include "arrivals.h"
-#include "devices.h"
+#include "devicematch.h"
 #include "inffile.h"
 #include "log.h"
 #include "main.h"

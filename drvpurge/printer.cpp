@@ -6,7 +6,7 @@
 
 #include "enumeration.h"
 #include "log.h"
-#include "monitor.h"
+#include "portmonitor.h"
 #include "results.h"
 #include "spoolernames.h"
 #include "unique_resource.h"

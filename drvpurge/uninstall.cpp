@@ -4,7 +4,7 @@
 
 #include "generic.h"
 #include "log.h"
-#include "monitor.h"
+#include "portmonitor.h"
 #include "printer.h"
 #include "printerdriver.h"
 #include "q52plx.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "entry.h"
+#include "main.h"
 #include "testsupport.h"
 #include "winsim/control.h"
 

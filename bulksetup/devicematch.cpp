@@ -1,4 +1,4 @@
-#include "devices.h"
+#include "devicematch.h"
 
 #include <strsafe.h>
 #include <string.h>

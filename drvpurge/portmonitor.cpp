@@ -1,4 +1,4 @@
-#include "monitor.h"
+#include "portmonitor.h"
 
 #include <windows.h>
 #include <string.h>
