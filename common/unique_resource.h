@@ -28,15 +28,11 @@ class UniqueResource {
   }
   // Closes what is held now, for a step that must come after the close.
   void reset(T value = Empty()) {
-    if (Held(m_value)) Close(m_value);
+    CloseShared(m_value);
     m_value = value;
   }
   // Lets go of the handle without closing it.
-  T release() {
-    T value = m_value;
-    m_value = Empty();
-    return value;
-  }
+  void release() { m_value = Empty(); }
 
   // Closes and clears a handle that lives in a plain variable several threads share.
   static void CloseShared(T& value) {

@@ -136,10 +136,12 @@ bool CGenericClass::RemoveDependentFiles(const wchar_t* directory) {
   return ok;
 }
 
-CApiClass::CApiClass() {
-  wchar_t systemDirectory[MAX_PATH];
+void CGenericClass::InitializeInSystemDirectory(unsigned char kind) {
+  wchar_t systemDirectory[MAX_PATH] = {0};
+  // A directory too long for the buffer comes back as the size it needs, with nothing in the
+  // buffer: bound to that, the component's files would be looked for at the drive's root.
   UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  // A length that does not fit means the buffer holds no directory at all.
-  if (length == 0 || length >= MAX_PATH) return;
-  m_bInitialized = Initialize(kApiComponent, L"", systemDirectory);
+  m_bInitialized = length != 0 && length < MAX_PATH && Initialize(kind, L"", systemDirectory);
 }
+
+CApiClass::CApiClass() { InitializeInSystemDirectory(kApiComponent); }

@@ -10,16 +10,7 @@
 #include "spooler.h"
 #include "spoolernames.h"
 
-CMonitorClass::CMonitorClass() {
-  wchar_t systemDirectory[MAX_PATH] = {0};
-  // A directory too long for the buffer comes back as the size it needs, with nothing in the
-  // buffer: bound to that, the monitor's files would be looked for at the drive's root.
-  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  if (length != 0 && length < MAX_PATH)
-    m_bInitialized = Initialize(kMonitorComponent, L"", systemDirectory);
-  else
-    m_bInitialized = false;
-}
+CMonitorClass::CMonitorClass() { InitializeInSystemDirectory(kMonitorComponent); }
 
 bool CMonitorClass::IsMonitorInstalled(bool* listed) {
   static const SpoolerEnumMessages kMessages = {

@@ -11,16 +11,7 @@
 #include "spoolernames.h"
 #include "unique_resource.h"
 
-CPrinterClass::CPrinterClass() {
-  wchar_t systemDirectory[MAX_PATH] = {0};
-  // A directory too long for the buffer comes back as the size it needs, with nothing in the
-  // buffer: bound to that, the component's paths would start at the drive's root.
-  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  if (length != 0 && length < MAX_PATH)
-    m_bInitialized = Initialize(kPrinterComponent, L"", systemDirectory);
-  else
-    m_bInitialized = false;
-}
+CPrinterClass::CPrinterClass() { InitializeInSystemDirectory(kPrinterComponent); }
 
 bool CPrinterClass::IsPrinterInstalled(CSpoolerName& name, bool remove, bool* listed) {
   static const SpoolerEnumMessages kMessages = {

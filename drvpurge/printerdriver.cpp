@@ -122,15 +122,9 @@ int CPrinterDriverClass::Install() {
   // An old driver that could not be deleted stays in place.
   if (IsPrinterDriverInstalled(true)) return 0;
 
-  wchar_t driverPath[MAX_PATH] = {0};
-  wchar_t dataFile[MAX_PATH] = {0};
-  wchar_t configFile[MAX_PATH] = {0};
-  wchar_t helpFile[MAX_PATH] = {0};
-  wchar_t dependentFiles[MAX_PATH] = {0};
-  StringCchCopyW(driverPath, MAX_PATH, kDriverPathFile);
-  StringCchCopyW(dataFile, MAX_PATH, kDriverDataFile);
-  StringCchCopyW(configFile, MAX_PATH, kDriverConfigFile);
-  StringCchCopyW(helpFile, MAX_PATH, kDriverHelpFile);
+  wchar_t dependentFiles[MAX_PATH];
   if (!BuildDependentFiles(dependentFiles)) return kInstallFailed;
-  return InstallPrinterDriver(driverPath, dataFile, configFile, helpFile, dependentFiles) ? 0 : kInstallFailed;
+  return InstallPrinterDriver(kDriverPathFile, kDriverDataFile, kDriverConfigFile, kDriverHelpFile, dependentFiles)
+             ? 0
+             : kInstallFailed;
 }
