@@ -11,8 +11,8 @@
 #include "results.h"
 #include "spooler.h"
 
-// Made in this order. Each binds its own directory as it is made; a failed binding leaves that
-// component unbound and shows later, when its file list refuses to run.
+// One row per Place, made in that order. Each binds its own directory as it is made; a failed
+// binding leaves that component unbound and shows later, when its file list refuses to run.
 CUninstallClass::CUninstallClass()
     : m_members{{new (std::nothrow) CApiClass(), kApiComponent},
                 {new (std::nothrow) CMonitorClass(), kMonitorComponent},
