@@ -10,9 +10,10 @@
 
 #include <new>
 
-#include "devices.h"
+#include "devicematch.h"
 #include "log.h"
 #include "main.h"
+#include "unique_resource.h"
 
 PtrList& ArrivalQueue = *new PtrList;
 
@@ -182,12 +183,13 @@ void ProcessQueue() {
 
 void ProcessArrival(const WCHAR* deviceId) {
   WLog(LOG_TRACE, L"Finding device ID '%s'", deviceId);
-  HDEVINFO set = SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-  if (set == INVALID_HANDLE_VALUE) {
+  UniqueDeviceSet devices(SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+  if (!devices) {
     Log(LOG_ERROR, "Invalid handle from SetupDiGetClassDevs() Error=%x", static_cast<unsigned>(GetLastError()));
     return;
   }
 
+  HDEVINFO set = devices.get();
   bool installed = false;
   SP_DEVINFO_DATA device;
   memset(&device, 0, sizeof(device));
@@ -210,7 +212,7 @@ void ProcessArrival(const WCHAR* deviceId) {
       EndRun();
     }
   }
-  SetupDiDestroyDeviceInfoList(set);
+  devices.reset();
 
   if (!installed) WLog(LOG_INFO, L"No matching Vexa Q52 USB Bulk INF file for %s", deviceId);
   LogQuick(LOG_TRACE, "Finished processing Arrival");

@@ -6,6 +6,7 @@
 #include "main.h"
 #include "monitor.h"
 #include "resource.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -53,10 +54,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
     }
     // A thread given up on may still set it, and a closed handle's value may by then name
     // another object.
-    if (!AThreadWasGivenUp()) {
-      CloseHandle(EndEvent);
-      EndEvent = NULL;
-    }
+    if (!AThreadWasGivenUp()) UniqueHandle::CloseShared(EndEvent);
   }
 
   PostMessageW(window, WM_QUIT, 0, 0);

@@ -53,8 +53,7 @@ size_t ReadNumber(const WCHAR* text, size_t minDigits, size_t maxDigits, DWORD& 
 }  // namespace
 
 InfFile::InfFile(const WCHAR* fileName)
-    : Inf(INVALID_HANDLE_VALUE),
-      Class(NULL),
+    : Class(NULL),
       ClassGuid(NULL),
       Provider(NULL),
       DriverVer(NULL),
@@ -76,7 +75,6 @@ InfFile::~InfFile() {
   delete[] Provider;
   delete[] DriverVer;
   delete[] InfPath;
-  if (Inf != INVALID_HANDLE_VALUE) SetupCloseInfFile(Inf);
   if (HardwareIds.Tail) {
     PtrNode* node = HardwareIds.Tail->Next;
     for (;;) {
@@ -89,9 +87,9 @@ InfFile::~InfFile() {
 }
 
 int InfFile::Open() {
-  if (Inf != INVALID_HANDLE_VALUE) return 0;
-  Inf = SetupOpenInfFileW(FileName, NULL, INF_STYLE_WIN4, NULL);
-  if (Inf == INVALID_HANDLE_VALUE) {
+  if (Inf) return 0;
+  Inf.reset(SetupOpenInfFileW(FileName, NULL, INF_STYLE_WIN4, NULL));
+  if (!Inf) {
     Log(LOG_ERROR, "InfFile::Open - handle == INVALID_HANDLE_VALUE!!! GetLastError():%d",
         static_cast<int>(GetLastError()));
     return 0;
@@ -100,7 +98,7 @@ int InfFile::Open() {
   ReadInformation();
 
   INFCONTEXT manufacturer;
-  BOOL found = SetupFindFirstLineW(Inf, L"Manufacturer", NULL, &manufacturer);
+  BOOL found = SetupFindFirstLineW(Inf.get(), L"Manufacturer", NULL, &manufacturer);
   if (found) {
     // A field that doesn't fit is refused rather than cut: a cut name would find another section.
     if (!SetupGetStringFieldW(&manufacturer, 1, ModelsSection, ARRAYSIZE(ModelsSection), NULL))
@@ -114,11 +112,11 @@ int InfFile::Open() {
 
 void InfFile::ReadInformation() {
   DWORD size = 0;
-  if (!SetupGetInfInformationW(Inf, INFINFO_INF_SPEC_IS_HINF, NULL, 0, &size) || size == 0) return;
+  if (!SetupGetInfInformationW(Inf.get(), INFINFO_INF_SPEC_IS_HINF, NULL, 0, &size) || size == 0) return;
   std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
   if (!block) return;
   PSP_INF_INFORMATION info = reinterpret_cast<PSP_INF_INFORMATION>(block.get());
-  if (!SetupGetInfInformationW(Inf, INFINFO_INF_SPEC_IS_HINF, info, size, NULL)) return;
+  if (!SetupGetInfInformationW(Inf.get(), INFINFO_INF_SPEC_IS_HINF, info, size, NULL)) return;
 
   try {
     DWORD chars = 0;
@@ -236,8 +234,8 @@ int InfFile::FindModelsSection() {
     if (SUCCEEDED(hr)) hr = StringCchCatW(section, ARRAYSIZE(section), ModelsDecoration);
   }
   // A decorated name that doesn't fit is not looked for: cut, it would name another section.
-  if (FAILED(hr) || Inf == INVALID_HANDLE_VALUE) return 0;
-  return SetupFindFirstLineW(Inf, section, NULL, &Line) ? 1 : 0;
+  if (FAILED(hr) || !Inf) return 0;
+  return SetupFindFirstLineW(Inf.get(), section, NULL, &Line) ? 1 : 0;
 }
 
 int InfFile::GetModelHardwareId(WCHAR* hardwareId) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ptrlist.h"
+#include "unique_resource.h"
 
 class InfFile {
  public:
@@ -20,7 +21,7 @@ class InfFile {
   // file is open and has a [Manufacturer] line; 0 when already open, not openable or without one.
   int Open();
 
-  HINF Inf;  // INVALID_HANDLE_VALUE while closed
+  UniqueInf Inf;  // holds INVALID_HANDLE_VALUE while closed
   INFCONTEXT Line;
   WCHAR FileName[MAX_PATH];
   WCHAR ModelsSection[MAX_PATH];

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "log.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -18,10 +19,10 @@ DWORD FailureCode(DWORD fallback) {
   return error ? error : fallback;
 }
 
-DWORD Fail(HDEVINFO set, const WCHAR* format) {
+// Logs the failed step with its error code (FORMAT takes it) and returns the code.
+DWORD Fail(const WCHAR* format) {
   DWORD error = FailureCode(ERROR_INVALID_FUNCTION);
   WLog(LOG_ERROR, format, static_cast<unsigned>(error));
-  SetupDiDestroyDeviceInfoList(set);
   return error;
 }
 
@@ -30,45 +31,46 @@ DWORD Fail(HDEVINFO set, const WCHAR* format) {
 DWORD InstallSelectedDriver(LPCWSTR instanceId, LPCWSTR infPath) {
   WLog(LOG_TRACE, L"Installing for device instance '%s' from '%s'", instanceId, infPath);
 
-  HDEVINFO set = SetupDiCreateDeviceInfoList(NULL, NULL);
-  if (set == INVALID_HANDLE_VALUE) {
+  // Destroyed on every way out, after the failure of a step has been logged.
+  UniqueDeviceSet devices(SetupDiCreateDeviceInfoList(NULL, NULL));
+  if (!devices) {
     DWORD error = FailureCode(ERROR_INVALID_FUNCTION);
     Log(LOG_ERROR, "SetupDiCreateDeviceInfoList() failed rc=0x%x", static_cast<unsigned>(error));
     return error;
   }
+  HDEVINFO set = devices.get();
 
   SP_DEVINFO_DATA device;
   memset(&device, 0, sizeof(device));
   device.cbSize = sizeof(device);
-  if (!SetupDiOpenDeviceInfoW(set, instanceId, NULL, 0, &device)) return Fail(set, L"SetupDiOpenDeviceInfo() failed rc=0x%x");
-  if (!SetupDiSetSelectedDevice(set, &device)) return Fail(set, L"SetupDiSetSelectedDevice() failed rc=0x%x");
+  if (!SetupDiOpenDeviceInfoW(set, instanceId, NULL, 0, &device)) return Fail(L"SetupDiOpenDeviceInfo() failed rc=0x%x");
+  if (!SetupDiSetSelectedDevice(set, &device)) return Fail(L"SetupDiSetSelectedDevice() failed rc=0x%x");
 
   SP_DEVINSTALL_PARAMS_W params;
   memset(&params, 0, sizeof(params));
   params.cbSize = sizeof(params);
   if (!SetupDiGetDeviceInstallParamsW(set, &device, &params))
-    return Fail(set, L"SetupDiGetDeviceInstallParams() failed rc=0x%x");
+    return Fail(L"SetupDiGetDeviceInstallParams() failed rc=0x%x");
 
   params.Flags |= DI_ENUMSINGLEINF;
   // A cut path would name another file: refused.
   if (FAILED(StringCchCopyW(params.DriverPath, ARRAYSIZE(params.DriverPath), infPath))) {
     WLog(LOG_ERROR, L"StringCchCopy(%s) failed rc=0x%x", params.DriverPath, static_cast<unsigned>(ERROR_INVALID_PARAMETER));
-    SetupDiDestroyDeviceInfoList(set);
     return ERROR_INVALID_PARAMETER;
   }
   params.FlagsEx |= DI_FLAGSEX_ALLOWEXCLUDEDDRVS;
   if (!SetupDiSetDeviceInstallParamsW(set, &device, &params))
-    return Fail(set, L"SetupDiSetDeviceInstallParams() failed rc=0x%x");
+    return Fail(L"SetupDiSetDeviceInstallParams() failed rc=0x%x");
 
   if (!SetupDiBuildDriverInfoList(set, &device, SPDIT_COMPATDRIVER))
-    return Fail(set, L"SetupDiBuildDriverInfoList() failed rc=0x%x");
+    return Fail(L"SetupDiBuildDriverInfoList() failed rc=0x%x");
   if (!SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV, set, &device))
-    return Fail(set, L"SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV) failed rc=0x%x");
+    return Fail(L"SetupDiCallClassInstaller(DIF_SELECTBESTCOMPATDRV) failed rc=0x%x");
 
   SP_DRVINFO_DATA_V2_W driver;
   memset(&driver, 0, sizeof(driver));
   driver.cbSize = sizeof(driver);
-  if (!SetupDiGetSelectedDriverW(set, &device, &driver)) return Fail(set, L"SetupDiGetSelectedDriver failed rc=0x%x");
+  if (!SetupDiGetSelectedDriverW(set, &device, &driver)) return Fail(L"SetupDiGetSelectedDriver failed rc=0x%x");
 
   SP_DRVINSTALL_PARAMS driverParams;
   memset(&driverParams, 0, sizeof(driverParams));
@@ -78,9 +80,7 @@ DWORD InstallSelectedDriver(LPCWSTR instanceId, LPCWSTR infPath) {
     SetupDiSetDriverInstallParamsW(set, &device, &driver, &driverParams);
   }
 
-  DWORD result = InstallDriver(set);
-  SetupDiDestroyDeviceInfoList(set);
-  return result;
+  return InstallDriver(set);
 }
 
 DWORD InstallDriver(HDEVINFO set) {
@@ -96,12 +96,12 @@ DWORD InstallDriver(HDEVINFO set) {
              FAILED(StringCchCopyW(path + length, ARRAYSIZE(path) - length, L"\\newdev.dll"))) {
     result = ERROR_INSUFFICIENT_BUFFER;
   } else {
-    HMODULE newdev = LoadLibraryW(path);
+    UniqueModule newdev(LoadLibraryW(path));
     if (!newdev) {
       result = FailureCode(ERROR_MOD_NOT_FOUND);
     } else {
       InstallSelectedDriverProc install = reinterpret_cast<InstallSelectedDriverProc>(
-          reinterpret_cast<void (*)(void)>(GetProcAddress(newdev, "InstallSelectedDriver")));
+          reinterpret_cast<void (*)(void)>(GetProcAddress(newdev.get(), "InstallSelectedDriver")));
       if (!install) {
         result = FailureCode(ERROR_PROC_NOT_FOUND);
       } else {
@@ -112,7 +112,6 @@ DWORD InstallDriver(HDEVINFO set) {
         Log(LOG_INFO, "InstallSelectedDriver called rc=%d", static_cast<int>(result));
         if (reboot & (DI_NEEDRESTART | DI_NEEDREBOOT)) LogQuick(LOG_INFO, "Reboot or restart needed");
       }
-      FreeLibrary(newdev);
     }
   }
   Log(LOG_TRACE, "InstallDriver returning (Err=%d)", static_cast<int>(result));

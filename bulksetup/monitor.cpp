@@ -5,11 +5,12 @@
 #include <wchar.h>
 
 #include "arrivals.h"
-#include "devices.h"
+#include "devicematch.h"
 #include "inffile.h"
 #include "log.h"
 #include "main.h"
 #include "ptrlist.h"
+#include "unique_resource.h"
 
 std::atomic<HWND> NotifyWindow(NULL);
 
@@ -18,8 +19,8 @@ namespace {
 const WCHAR kNotifyClass[] = L"PlxHiddenNotifyWindow";
 const WCHAR kNotifyTitle[] = L"PlxHiddenNotify";
 
-HANDLE MonitorThread = NULL;
-HANDLE WorkerThread = NULL;
+UniqueHandle MonitorThread;
+UniqueHandle WorkerThread;
 // Set when the end of a thread of the last start could not be seen.
 bool GivenUp = false;
 
@@ -28,11 +29,6 @@ const int kThreadWaitAttempts = 3;
 const DWORD kThreadWaitRetryMs = 100;
 // How long StopMonitoring waits for the monitor before it tries again to post a wake-up that failed.
 const DWORD kRepostMs = 1000;
-
-void CloseAndClear(HANDLE& handle) {
-  if (handle) CloseHandle(handle);
-  handle = NULL;
-}
 
 HANDLE StartSuspended(LPTHREAD_START_ROUTINE routine, DWORD* threadId) {
   return CreateThread(NULL, 0, routine, NULL, CREATE_SUSPENDED, threadId);
@@ -64,13 +60,16 @@ bool WaitForThreadEnd(HANDLE thread) {
 // released under it.
 void ReleaseThreads(bool ended) {
   if (ended) {
-    CloseAndClear(WorkerThread);
-    CloseAndClear(MonitorDoneEvent);
-    CloseAndClear(MonitorThread);
-    CloseAndClear(StopEvent);
-    CloseAndClear(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
+    WorkerThread.reset();
+    UniqueHandle::CloseShared(MonitorDoneEvent);
+    MonitorThread.reset();
+    UniqueHandle::CloseShared(StopEvent);
+    UniqueHandle::CloseShared(WorkEvent);  // the worker closes and clears it as it ends; this is a safeguard
     ClearArrivalQueue();
     SupportedInf.reset();
+  } else {
+    WorkerThread.release();
+    MonitorThread.release();
   }
   GivenUp = !ended;
   ThreadsStarted = false;
@@ -99,9 +98,9 @@ bool StartMonitoring() {
   StopEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   WorkEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
   if (!MonitorDoneEvent || !StopEvent || !WorkEvent) {
-    CloseAndClear(MonitorDoneEvent);
-    CloseAndClear(StopEvent);
-    CloseAndClear(WorkEvent);
+    UniqueHandle::CloseShared(MonitorDoneEvent);
+    UniqueHandle::CloseShared(StopEvent);
+    UniqueHandle::CloseShared(WorkEvent);
     ThreadsStarted = false;
     return false;
   }
@@ -109,28 +108,28 @@ bool StartMonitoring() {
   // Both threads are created before either runs: when the second cannot be created, the first
   // has not touched the events yet, and they can be closed under it safely.
   DWORD threadId = 0;
-  MonitorThread = StartSuspended(dev_mon_main, &threadId);
-  WorkerThread = MonitorThread ? StartSuspended(worker_main, &threadId) : NULL;
+  MonitorThread.reset(StartSuspended(dev_mon_main, &threadId));
+  WorkerThread.reset(MonitorThread ? StartSuspended(worker_main, &threadId) : NULL);
   if (!MonitorThread || !WorkerThread) {
     LogQuick(LOG_ERROR, "Thread starting failure...");
     // A thread that never ran holds nothing; it stays suspended until the process ends.
-    CloseAndClear(MonitorThread);
-    CloseAndClear(MonitorDoneEvent);
-    CloseAndClear(StopEvent);
-    CloseAndClear(WorkEvent);
+    MonitorThread.reset();
+    UniqueHandle::CloseShared(MonitorDoneEvent);
+    UniqueHandle::CloseShared(StopEvent);
+    UniqueHandle::CloseShared(WorkEvent);
     ThreadsStarted = false;
     return false;
   }
   // The worker first: when the monitor then cannot be resumed, only the worker has run, and it
   // leaves its loop on StopEvent. A thread that never runs would leave the run waiting for ever.
   const DWORD kResumeFailed = static_cast<DWORD>(-1);
-  bool workerRuns = ResumeThread(WorkerThread) != kResumeFailed;
-  if (!workerRuns || ResumeThread(MonitorThread) == kResumeFailed) {
+  bool workerRuns = ResumeThread(WorkerThread.get()) != kResumeFailed;
+  if (!workerRuns || ResumeThread(MonitorThread.get()) == kResumeFailed) {
     LogQuick(LOG_ERROR, "Thread starting failure...");
     bool ended = true;
     if (workerRuns) {
       SignalStop();
-      ended = WaitForThreadEnd(WorkerThread);
+      ended = WaitForThreadEnd(WorkerThread.get());
     }
     ReleaseThreads(ended);
     return false;
@@ -147,13 +146,13 @@ void StopMonitoring() {
   // The monitor leaves GetMessageW only for a message, so a wake-up that could not be posted is
   // posted again until one is, or the monitor has ended by itself (before its loop). Its thread's
   // end counts as done as well: a MonitorDoneEvent that could not be set keeps nobody waiting.
-  HANDLE monitor[2] = {MonitorDoneEvent, MonitorThread};
+  HANDLE monitor[2] = {MonitorDoneEvent, MonitorThread.get()};
   while (WaitForMultipleObjects(2, monitor, FALSE, posted ? INFINITE : kRepostMs) == WAIT_TIMEOUT)
     posted = PostMessageW(NotifyWindow, WM_CLOSE, 0, 0);
   // Done is set just before the monitor's routine returns; the worker may still be installing.
   // The events stay open until both threads have ended.
-  const bool monitorEnded = WaitForThreadEnd(MonitorThread);
-  const bool workerEnded = WaitForThreadEnd(WorkerThread);
+  const bool monitorEnded = WaitForThreadEnd(MonitorThread.get());
+  const bool workerEnded = WaitForThreadEnd(WorkerThread.get());
   ReleaseThreads(monitorEnded && workerEnded);
 }
 

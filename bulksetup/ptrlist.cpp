@@ -4,9 +4,7 @@
 
 #include <new>
 
-namespace {
-
-CRITICAL_SECTION* QueueLockSection() {
+CRITICAL_SECTION& QueueLock::Section() {
   // Created on the monitor thread before any other thread can reach a list, and kept to the very
   // end of the process: lists that are destroyed at exit may still be in use until then.
   static CRITICAL_SECTION* section = [] {
@@ -14,14 +12,8 @@ CRITICAL_SECTION* QueueLockSection() {
     InitializeCriticalSection(cs);
     return cs;
   }();
-  return section;
+  return *section;
 }
-
-}  // namespace
-
-void QueueLock::Enter() { EnterCriticalSection(QueueLockSection()); }
-
-void QueueLock::Leave() { LeaveCriticalSection(QueueLockSection()); }
 
 PtrList::~PtrList() {
   if (OwnsItems && Tail) {

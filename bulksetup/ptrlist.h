@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "unique_resource.h"
+
 struct PtrNode {
   PtrNode* Prev;
   PtrNode* Next;
@@ -13,16 +15,14 @@ struct PtrNode {
 // The one lock of every PtrList in the process, a re-entrant critical section created on first
 // use. A QueueLock object holds it for its lifetime; Enter and Leave are for the rare caller whose
 // holding does not follow a scope.
-class QueueLock {
+class QueueLock : public ScopedLock {
  public:
-  QueueLock() { Enter(); }
-  ~QueueLock() { Leave(); }
-  static void Enter();
-  static void Leave();
+  QueueLock() : ScopedLock(Section()) {}
+  static void Enter() { EnterCriticalSection(&Section()); }
+  static void Leave() { LeaveCriticalSection(&Section()); }
 
  private:
-  QueueLock(const QueueLock&);
-  QueueLock& operator=(const QueueLock&);
+  static CRITICAL_SECTION& Section();
 };
 
 // A first-in, first-out queue when used the usual way:

@@ -6,15 +6,17 @@
 #include <strsafe.h>
 
 #include "log.h"
+#include "spoolernames.h"
+#include "unique_resource.h"
 
 const ComponentFiles g_ComponentFiles[6] = {
     {L"Language/Port Monitor", L"PlxBaseDriver\\ktmonitor",
-     {L"vexaktmon.dll", L"vexaktmonui.dll", L"vexaktmon.cnt", L"vexaktmon.hlp"}},
+     {kMonitorDll, L"vexaktmonui.dll", L"vexaktmon.cnt", L"vexaktmon.hlp"}},
     {L"API", L"PlxBaseDriver\\api", {L"vexaq52api.dll", L"vexaq52setup.exe"}},
     {L"Print Processor", L"", {}},
     {L"Printer Driver", L"PlxBaseDriver\\basecomponents",
-     {L"vexaktxps.dll", L"vexaktenu.cnt", L"vexaktenu.dll", L"vexaktgui.dll", L"vexaktwxp.dll", L"vexaktenu.hlp",
-      L"vexaktq52.pdf"}},
+     {kDriverDependentFiles[0], kDriverDependentFiles[1], kDriverDependentFiles[2], kDriverConfigFile, kDriverPathFile,
+      kDriverHelpFile, kDriverDataFile}},
     {L"Printer", L"PlxBaseDriver", {}},
     {L"PlxConfig", L"PlxConfig",
      {L"Q52Config.ini", L"xda7701.dat", L"xda77012.dat", L"vexaq52api.h", L"vexaq52api.lib", L"drvpurge.exe",
@@ -84,10 +86,8 @@ bool CGenericClass::DoesFileExist(const wchar_t* file, const wchar_t* directory)
     return false;
   }
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  FindClose(search);
-  return true;
+  UniqueSearch search(FindFirstFileW(path, &found));
+  return static_cast<bool>(search);
 }
 
 bool CGenericClass::CopyRequiredFile(const wchar_t* file, const wchar_t* sourceFolder,
@@ -136,10 +136,12 @@ bool CGenericClass::RemoveDependentFiles(const wchar_t* directory) {
   return ok;
 }
 
-CApiClass::CApiClass() {
-  wchar_t systemDirectory[MAX_PATH];
+void CGenericClass::InitializeInSystemDirectory(unsigned char kind) {
+  wchar_t systemDirectory[MAX_PATH] = {0};
+  // A directory too long for the buffer comes back as the size it needs, with nothing in the
+  // buffer: bound to that, the component's files would be looked for at the drive's root.
   UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  // A length that does not fit means the buffer holds no directory at all.
-  if (length == 0 || length >= MAX_PATH) return;
-  m_bInitialized = Initialize(kApiComponent, L"", systemDirectory);
+  m_bInitialized = length != 0 && length < MAX_PATH && Initialize(kind, L"", systemDirectory);
 }
+
+CApiClass::CApiClass() { InitializeInSystemDirectory(kApiComponent); }

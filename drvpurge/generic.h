@@ -47,6 +47,9 @@ class CGenericClass {
   const wchar_t* sourceFolder() const { return m_szSourceFolder; }
 
  protected:
+  // Binds KIND to the Windows system directory; unbound when it can't be had whole.
+  void InitializeInSystemDirectory(unsigned char kind);
+
   bool m_bInitialized;
   unsigned char m_Kind;
   wchar_t m_szTargetDirectory[MAX_PATH];

@@ -6,63 +6,12 @@
 
 #include "enumeration.h"
 #include "log.h"
-#include "monitor.h"
+#include "portmonitor.h"
+#include "results.h"
+#include "spoolernames.h"
+#include "unique_resource.h"
 
-const wchar_t kPrinterDriverName[] = L"Vexa Q52";
-const wchar_t kPrinterName[] = L"Vexa Q52";
-
-namespace {
-
-const int kJobsQueued = -30;
-
-// Closes a printer handle when it goes.
-class CPrinterHandle {
- public:
-  CPrinterHandle() : m_h(NULL) {}
-  ~CPrinterHandle() {
-    if (m_h != NULL) ClosePrinter(m_h);
-  }
-  HANDLE* out() { return &m_h; }
-  HANDLE get() const { return m_h; }
-  // Closes now, for a step that must follow the close.
-  void Close() {
-    if (m_h != NULL) ClosePrinter(m_h);
-    m_h = NULL;
-  }
-
- private:
-  CPrinterHandle(const CPrinterHandle&);
-  CPrinterHandle& operator=(const CPrinterHandle&);
-  HANDLE m_h;
-};
-
-// A zero-filled block from the process heap, released when it goes.
-class CHeapBlock {
- public:
-  explicit CHeapBlock(SIZE_T bytes) : m_p(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes)) {}
-  ~CHeapBlock() {
-    if (m_p != NULL) HeapFree(GetProcessHeap(), 0, m_p);
-  }
-  LPBYTE get() const { return static_cast<LPBYTE>(m_p); }
-
- private:
-  CHeapBlock(const CHeapBlock&);
-  CHeapBlock& operator=(const CHeapBlock&);
-  void* m_p;
-};
-
-}  // namespace
-
-CPrinterClass::CPrinterClass() {
-  wchar_t systemDirectory[MAX_PATH] = {0};
-  // A directory too long for the buffer comes back as the size it needs, with nothing in the
-  // buffer: bound to that, the component's paths would start at the drive's root.
-  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  if (length != 0 && length < MAX_PATH)
-    m_bInitialized = Initialize(kPrinterComponent, L"", systemDirectory);
-  else
-    m_bInitialized = false;
-}
+CPrinterClass::CPrinterClass() { InitializeInSystemDirectory(kPrinterComponent); }
 
 bool CPrinterClass::IsPrinterInstalled(CSpoolerName& name, bool remove, bool* listed) {
   static const SpoolerEnumMessages kMessages = {
@@ -105,13 +54,13 @@ bool CPrinterClass::RemovePrinter(const wchar_t* name) {
   PRINTER_DEFAULTSW defaults;
   memset(&defaults, 0, sizeof(defaults));
   defaults.DesiredAccess = PRINTER_ALL_ACCESS;
-  CPrinterHandle printer;
-  if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.out(), &defaults)) {
+  UniquePrinter printer;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name), printer.put(), &defaults)) {
     Log(LOG_ERROR, "Unable To Open Printer. GetLastError(): %d", static_cast<int>(GetLastError()));
     return false;
   }
   BOOL deleted = DeletePrinter(printer.get());
-  printer.Close();
+  printer.reset();
   if (deleted) {
     WLog(LOG_INFO, L"Printer \"%s\" Removed", name);
     return true;
@@ -129,21 +78,21 @@ bool CPrinterClass::KillPrintJobs() {
     Log(LOG_INFO, "No Printer Installed. No Jobs to kill");
     return true;
   }
-  CPrinterHandle printer;
-  if (!OpenPrinterW(const_cast<LPWSTR>(name.Get()), printer.out(), NULL)) {
+  UniquePrinter printer;
+  if (!OpenPrinterW(const_cast<LPWSTR>(name.Get()), printer.put(), NULL)) {
     Log(LOG_ERROR, "KillPrintJobs - OpenPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
   DWORD needed = 0;
   GetPrinterW(printer.get(), 2, NULL, 0, &needed);
-  CHeapBlock record(needed);
-  if (record.get() == NULL) {
+  UniqueHeapBlock record(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+  if (!record) {
     // Without the record the queue can't be seen to be empty: the printer stays, as when the
     // record can't be read. HeapAlloc leaves no error code to report.
     LogQuick(LOG_ERROR, "KillPrintJobs - HeapAlloc Failed.");
     return false;
   }
-  if (!GetPrinterW(printer.get(), 2, record.get(), needed, &needed)) {
+  if (!GetPrinterW(printer.get(), 2, static_cast<LPBYTE>(record.get()), needed, &needed)) {
     Log(LOG_ERROR, "KillPrintJobs - GetPrinter failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
@@ -164,13 +113,12 @@ bool CPrinterClass::InstallPrinter(const wchar_t* port) {
   info.pDriverName = const_cast<LPWSTR>(kPrinterDriverName);
   info.pPrintProcessor = const_cast<LPWSTR>(L"winprint");
   info.pDatatype = const_cast<LPWSTR>(L"RAW");
-  HANDLE printer = AddPrinterW(NULL, 2, reinterpret_cast<LPBYTE>(&info));
-  if (printer == NULL) {
+  UniquePrinter printer(AddPrinterW(NULL, 2, reinterpret_cast<LPBYTE>(&info)));
+  if (!printer) {
     Log(LOG_ERROR, "AddPrinter Failed. GetLastError():%d", static_cast<int>(GetLastError()));
     return false;
   }
   WLog(LOG_INFO, L"Printer \"%s\" Successfully Added.", kPrinterName);
-  ClosePrinter(printer);
   return true;
 }
 
@@ -184,19 +132,19 @@ int CPrinterClass::Remove() {
   bool listed = true;
   // A printer list that could not be had hides the printer and its queue: the run must not go
   // on as if there were none.
-  if (!IsPrinterInstalled(name, false, &listed)) return listed ? ERROR_PRINTER_NOT_FOUND : kJobsQueued;
+  if (!IsPrinterInstalled(name, false, &listed)) return listed ? kPrinterNotFound : kJobsQueued;
   if (!KillPrintJobs()) return kJobsQueued;
   RemovePrinter(name.Get());
   return 0;
 }
 
 int CPrinterClass::Install() {
-  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return kInstallFailed;
   CSpoolerName name;
   // A printer of the driver that could not be deleted stays, and no second one is added.
   if (IsPrinterInstalled(name, true)) return 0;
   CMonitorClass monitor;
   CSpoolerName port;
-  if (!monitor.IsPortAdded(port, false)) return ERROR_INSTALL_FAILURE;
-  return InstallPrinter(port.Get()) ? 0 : ERROR_INSTALL_FAILURE;
+  if (!monitor.IsPortAdded(port, false)) return kInstallFailed;
+  return InstallPrinter(port.Get()) ? 0 : kInstallFailed;
 }

@@ -6,9 +6,6 @@
 #include "enumeration.h"
 #include "generic.h"
 
-extern const wchar_t kPrinterDriverName[];
-extern const wchar_t kPrinterName[];
-
 class CPrinterClass : public CGenericClass {
  public:
   CPrinterClass();

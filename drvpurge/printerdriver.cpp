@@ -7,35 +7,24 @@
 
 #include "enumeration.h"
 #include "log.h"
-#include "monitor.h"
-#include "printer.h"
+#include "results.h"
 #include "spooler.h"
+#include "spoolernames.h"
 
 namespace {
 
 const wchar_t kEnvironment[] = L"Windows NT x86";
 const DWORD kDriverVersion = 3;
-const int kDependentFileCount = 3;
 
-// Indexes of the driver's files in the component file table.
-enum {
-  kDriverPathFile = 4,  // vexaktwxp.dll
-  kDataFile = 6,        // vexaktq52.pdf
-  kConfigFile = 3,      // vexaktgui.dll
-  kHelpFile = 5,        // vexaktenu.hlp
-};
-
-const wchar_t* DriverFile(int index) { return g_ComponentFiles[kPrinterDriverComponent].files[index]; }
-
-// The first three driver files, each with its NUL, and one more NUL that closes the list, in a
+// The dependent files, each with its NUL, and one more NUL that closes the list, in a
 // zero-filled buffer. False if they would not fit.
 bool BuildDependentFiles(wchar_t (&buffer)[MAX_PATH]) {
   memset(buffer, 0, sizeof(buffer));
   size_t at = 0;
-  for (int i = 0; i < kDependentFileCount; ++i) {
+  for (const wchar_t* file : kDriverDependentFiles) {
     size_t length = 0;
-    if (FAILED(StringCchLengthW(DriverFile(i), MAX_PATH, &length)) || at + length + 2 > MAX_PATH) return false;
-    StringCchCopyW(buffer + at, MAX_PATH - at, DriverFile(i));
+    if (FAILED(StringCchLengthW(file, MAX_PATH, &length)) || at + length + 2 > MAX_PATH) return false;
+    StringCchCopyW(buffer + at, MAX_PATH - at, file);
     at += length + 1;
   }
   return true;
@@ -120,7 +109,7 @@ bool CPrinterDriverClass::InstallPrinterDriver(const wchar_t* driverPath, const 
 bool CPrinterDriverClass::IsInstalled() { return IsPrinterDriverInstalled(false); }
 
 int CPrinterDriverClass::Remove() {
-  if (!IsPrinterDriverInstalled(false)) return ERROR_PRINTER_NOT_FOUND;
+  if (!IsPrinterDriverInstalled(false)) return kPrinterNotFound;
   // The spooler holds the driver loaded while it runs.
   Spooler().StopSpooler();
   Spooler().StartSpooler();
@@ -129,19 +118,13 @@ int CPrinterDriverClass::Remove() {
 }
 
 int CPrinterDriverClass::Install() {
-  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return kInstallFailed;
   // An old driver that could not be deleted stays in place.
   if (IsPrinterDriverInstalled(true)) return 0;
 
-  wchar_t driverPath[MAX_PATH] = {0};
-  wchar_t dataFile[MAX_PATH] = {0};
-  wchar_t configFile[MAX_PATH] = {0};
-  wchar_t helpFile[MAX_PATH] = {0};
-  wchar_t dependentFiles[MAX_PATH] = {0};
-  StringCchCopyW(driverPath, MAX_PATH, DriverFile(kDriverPathFile));
-  StringCchCopyW(dataFile, MAX_PATH, DriverFile(kDataFile));
-  StringCchCopyW(configFile, MAX_PATH, DriverFile(kConfigFile));
-  StringCchCopyW(helpFile, MAX_PATH, DriverFile(kHelpFile));
-  if (!BuildDependentFiles(dependentFiles)) return ERROR_INSTALL_FAILURE;
-  return InstallPrinterDriver(driverPath, dataFile, configFile, helpFile, dependentFiles) ? 0 : ERROR_INSTALL_FAILURE;
+  wchar_t dependentFiles[MAX_PATH];
+  if (!BuildDependentFiles(dependentFiles)) return kInstallFailed;
+  return InstallPrinterDriver(kDriverPathFile, kDriverDataFile, kDriverConfigFile, kDriverHelpFile, dependentFiles)
+             ? 0
+             : kInstallFailed;
 }

@@ -7,6 +7,7 @@
 #include <strsafe.h>
 
 #include "log.h"
+#include "unique_resource.h"
 
 const wchar_t kInstallDirectory[] = L"C:\\Q52PLX";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa Q52 Plexline Drivers";
@@ -50,8 +51,8 @@ bool RemoveLinksBelow(const wchar_t* directory) {
     return false;
   }
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  UniqueSearch search(FindFirstFileW(pattern, &found));
+  if (!search) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return true;
     Log(LOG_ERROR, "RemoveInstallDirectory - unable to check %ws for links. GetLastError():%d", directory,
@@ -73,9 +74,9 @@ bool RemoveLinksBelow(const wchar_t* directory) {
     } else {
       clean = RemoveLinksBelow(path) && clean;
     }
-  } while (FindNextFileW(search, &found));
+  } while (FindNextFileW(search.get(), &found));
   DWORD error = GetLastError();
-  FindClose(search);
+  search.reset();
   if (error != ERROR_NO_MORE_FILES) {
     Log(LOG_ERROR, "RemoveInstallDirectory - unable to check %ws for links. GetLastError():%d", directory,
         static_cast<int>(error));
@@ -115,8 +116,8 @@ void DeleteLeftoverFile(const wchar_t* path, DWORD attributes) {
 void RemoveLeftovers(const wchar_t* directory, DWORD attributes, bool installDirectory) {
   wchar_t pattern[MAX_PATH];
   WIN32_FIND_DATAW found;
-  HANDLE search = BuildPath(pattern, directory, L"*") ? FindFirstFileW(pattern, &found) : INVALID_HANDLE_VALUE;
-  if (search == INVALID_HANDLE_VALUE) {
+  UniqueSearch search(BuildPath(pattern, directory, L"*") ? FindFirstFileW(pattern, &found) : INVALID_HANDLE_VALUE);
+  if (!search) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND)
       Log(LOG_ERROR, "RemoveInstallDirectory - unable to list %ws. GetLastError():%d", directory,
@@ -134,8 +135,8 @@ void RemoveLeftovers(const wchar_t* directory, DWORD attributes, bool installDir
         RemoveLeftovers(path, found.dwFileAttributes, false);
       else
         DeleteLeftoverFile(path, found.dwFileAttributes);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
+    search.reset();
   }
   ClearReadOnly(directory, attributes);
   if (!RemoveDirectoryW(directory))

@@ -2,6 +2,7 @@
 #include "spooler.h"
 
 #include "log.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -11,21 +12,6 @@ const DWORD kPollMs = 200;
 const DWORD kTimeoutMs = 10000;
 // ...but not for ever: a service that hangs in a pending state must not hang the uninstaller.
 const DWORD kGiveUpMs = 30000;
-
-// A service handle closed when it goes out of scope.
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-  ~ServiceHandle() {
-    if (m_handle) CloseServiceHandle(m_handle);
-  }
-  SC_HANDLE get() const { return m_handle; }
-
- private:
-  ServiceHandle(const ServiceHandle&);
-  ServiceHandle& operator=(const ServiceHandle&);
-  SC_HANDLE m_handle;
-};
 
 // The current state of SERVICE, or false with the service's error as the last error.
 bool QueryState(SC_HANDLE service, DWORD* state) {
@@ -42,24 +28,22 @@ int LastError() { return static_cast<int>(GetLastError()); }
 
 }  // namespace
 
-CSpoolerClass::CSpoolerClass() : m_bInitialized(false), m_hManager(NULL), m_hService(NULL) { Initialize(); }
+CSpoolerClass::CSpoolerClass() : m_bInitialized(false) { Initialize(); }
 
 CSpoolerClass::~CSpoolerClass() {
-  if (m_hManager) CloseServiceHandle(m_hManager);
-  if (m_hService) CloseServiceHandle(m_hService);
-  m_hManager = NULL;
-  m_hService = NULL;
-  m_bInitialized = false;
+  // The manager goes first, whatever order the members are declared in.
+  m_hManager.reset();
+  m_hService.reset();
 }
 
 void CSpoolerClass::Initialize() {
-  m_hManager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+  m_hManager.reset(OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS));
   if (!m_hManager) {
     Log(LOG_ERROR, "CSpoolerClass::Initialize - OpenSCManager Failed. GetLastError():%d", LastError());
     m_bInitialized = false;
     return;
   }
-  m_hService = OpenServiceW(m_hManager, L"Spooler", SERVICE_ALL_ACCESS);
+  m_hService.reset(OpenServiceW(m_hManager.get(), L"Spooler", SERVICE_ALL_ACCESS));
   if (!m_hService) {
     Log(LOG_ERROR, "CSpoolerClass::Initialize - OpenService Failed. GetLastError():%d", LastError());
     m_bInitialized = false;
@@ -95,7 +79,7 @@ bool CSpoolerClass::WaitForService(SC_HANDLE service, DWORD desiredState) {
 
 bool CSpoolerClass::QuerySpoolerStatus() {
   DWORD state = 0;
-  if (!QueryState(m_hService, &state)) {
+  if (!QueryState(m_hService.get(), &state)) {
     Log(LOG_ERROR, "CSpoolerClass::QuerySpoolerStatus - QueryServiceStatusEx Failed. GetLastError(): %d",
         LastError());
     return false;
@@ -107,18 +91,18 @@ bool CSpoolerClass::QuerySpoolerStatus() {
 
 bool CSpoolerClass::StartSpooler() {
   DWORD state = 0;
-  if (!QueryState(m_hService, &state)) {
+  if (!QueryState(m_hService.get(), &state)) {
     Log(LOG_ERROR, "CSpoolerClass::StartSpooler - QueryServiceStatusEx Failed. GetLastError(): %d", LastError());
     return false;
   }
   if (state == SERVICE_RUNNING) return true;
-  if ((state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING) && !WaitForService(m_hService, SERVICE_STOPPED))
+  if ((state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING) && !WaitForService(m_hService.get(), SERVICE_STOPPED))
     return false;
-  if (!StartServiceW(m_hService, 0, NULL)) {
+  if (!StartServiceW(m_hService.get(), 0, NULL)) {
     Log(LOG_ERROR, "CSpoolerClass::StartSpooler - Start Spooler Service Failed. GetLastError(): %d", LastError());
     return false;
   }
-  if (!WaitForService(m_hService, SERVICE_RUNNING)) return false;
+  if (!WaitForService(m_hService.get(), SERVICE_RUNNING)) return false;
   Log(LOG_DEBUG, "Spooler Service Started");
   return true;
 }
@@ -129,22 +113,22 @@ bool CSpoolerClass::StopSpooler() {
     return false;
   }
   DWORD state = 0;
-  if (!QueryState(m_hService, &state)) {
+  if (!QueryState(m_hService.get(), &state)) {
     Log(LOG_ERROR, "CSpoolerClass::StopSpooler - QueryServiceStatusEx Failed. GetLastError(): %d", LastError());
     return false;
   }
   if (state == SERVICE_STOPPED) return true;
-  if (state == SERVICE_STOP_PENDING) return WaitForService(m_hService, SERVICE_STOPPED);
-  if (!StopDependentServices(m_hService, m_hManager)) {
+  if (state == SERVICE_STOP_PENDING) return WaitForService(m_hService.get(), SERVICE_STOPPED);
+  if (!StopDependentServices(m_hService.get(), m_hManager.get())) {
     Log(LOG_ERROR, "CSpoolerClass::StopSpooler - StopDependentServices Failed.");
     return false;
   }
   SERVICE_STATUS status;
-  if (!ControlService(m_hService, SERVICE_CONTROL_STOP, &status)) {
+  if (!ControlService(m_hService.get(), SERVICE_CONTROL_STOP, &status)) {
     Log(LOG_ERROR, "CSpoolerClass::StopSpooler - Stop Spooler Service Failed. GetLastError(): %d", LastError());
     return false;
   }
-  if (!WaitForService(m_hService, SERVICE_STOPPED)) return false;
+  if (!WaitForService(m_hService.get(), SERVICE_STOPPED)) return false;
   Log(LOG_DEBUG, "Spooler Service Stopped");
   return true;
 }
@@ -157,8 +141,8 @@ bool CSpoolerClass::StopDependentServices(SC_HANDLE service, SC_HANDLE manager) 
         LastError());
     return false;
   }
-  LPENUM_SERVICE_STATUSW dependents =
-      static_cast<LPENUM_SERVICE_STATUSW>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+  UniqueHeapBlock block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+  LPENUM_SERVICE_STATUSW dependents = static_cast<LPENUM_SERVICE_STATUSW>(block.get());
   if (!dependents) {
     Log(LOG_ERROR, "CSpoolerClass::StopDependentServices - HeapAlloc Failed. GetLastError(): %d", LastError());
     return false;
@@ -170,7 +154,7 @@ bool CSpoolerClass::StopDependentServices(SC_HANDLE service, SC_HANDLE manager) 
     result = false;
   } else {
     for (DWORD i = 0; i < count; ++i) {
-      ServiceHandle dependent(
+      UniqueService dependent(
           OpenServiceW(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
       if (!dependent.get()) {
         Log(LOG_ERROR, "CSpoolerClass:::StopDependentServices - EnumDependentServices Failed. GetLastError():%d",
@@ -188,6 +172,5 @@ bool CSpoolerClass::StopDependentServices(SC_HANDLE service, SC_HANDLE manager) 
       WaitForService(dependent.get(), SERVICE_STOPPED);
     }
   }
-  HeapFree(GetProcessHeap(), 0, dependents);
   return result;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "unique_resource.h"
+
 class CSpoolerClass {
  public:
   CSpoolerClass();   // Initialize
@@ -19,8 +21,8 @@ class CSpoolerClass {
 
  private:
   bool m_bInitialized;
-  SC_HANDLE m_hManager;
-  SC_HANDLE m_hService;
+  UniqueService m_hManager;
+  UniqueService m_hService;
 };
 
 // The process's one spooler object. In drvpurge it is a global constructed before main

@@ -1,11 +1,7 @@
 // The component set and its removal run.
 #pragma once
 
-class CApiClass;
-class CMonitorClass;
-class CPrinterDriverClass;
-class CPrinterClass;
-class CQ52PLXClass;
+#include "generic.h"
 
 class CUninstallClass {
  public:
@@ -30,9 +26,19 @@ class CUninstallClass {
   CUninstallClass(const CUninstallClass&) = delete;
   CUninstallClass& operator=(const CUninstallClass&) = delete;
 
-  CApiClass* m_pApi;
-  CMonitorClass* m_pMonitor;
-  CPrinterDriverClass* m_pPrinterDriver;
-  CPrinterClass* m_pPrinter;
-  CQ52PLXClass* m_pQ52PLX;
+  // A component of the set, and the file list that names it in the log: while it is unbound it
+  // may not know its kind yet.
+  struct Member {
+    CGenericClass* component;
+    ComponentKind kind;
+  };
+  // The places in the set, which is also the order the files go in.
+  enum Place { kApi, kMonitor, kPrinterDriver, kPrinter, kPackage, kPlaces };
+
+  template <typename Component>
+  Component* At(Place place) const {
+    return static_cast<Component*>(m_members[place].component);
+  }
+
+  Member m_members[kPlaces];
 };

@@ -11,6 +11,8 @@
 
 #include <new>
 
+#include "unique_resource.h"
+
 namespace {
 
 const char kKeyPrefix[] = "SOFTWARE\\Vexa\\";
@@ -30,18 +32,6 @@ bool ReadDword(HKEY key, const char* name, DWORD& value) {
   value = data;
   return true;
 }
-
-// Guards a critical section for one scope, so that an exception cannot leave it held.
-class CLock {
- public:
-  explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-  ~CLock() { LeaveCriticalSection(&m_cs); }
-
- private:
-  CLock(const CLock&);
-  CLock& operator=(const CLock&);
-  CRITICAL_SECTION& m_cs;
-};
 
 std::atomic<bool> g_destroyed(false);
 
@@ -98,8 +88,9 @@ CFileLogger::~CFileLogger() {
 void CFileLogger::Configure(const char* program) {
   m_fileName = std::string(program) + ".log";
   std::string keyName = std::string(kKeyPrefix) + program + kKeySuffix;
-  HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+  UniqueKey opened;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) return;
+  HKEY key = opened.get();
 
   // One byte more than the value may fill, so that a value stored without its terminator
   // still reads as a terminated string.
@@ -113,12 +104,10 @@ void CFileLogger::Configure(const char* program) {
   if (ReadDword(key, "IsConsole", value)) m_consoleOnly = value == 1;
   if (ReadDword(key, "Level", value) && value <= LOG_TRACE) m_level = static_cast<int>(value);
   if (ReadDword(key, "MaxLength", value)) m_maxLength = value < kMinMaxLength ? kMinMaxLength : value;
-
-  RegCloseKey(key);
 }
 
 void CFileLogger::Write(const CLogRecord& record) {
-  CLock lock(m_lock);  // also keeps the runtime's local-time buffer to one thread at a time
+  ScopedLock lock(m_lock);  // also keeps the runtime's local-time buffer to one thread at a time
   m_line.clear();
   record.Format(m_line, &m_stamp);
   _write(2, m_line.data(), static_cast<unsigned int>(m_line.size()));

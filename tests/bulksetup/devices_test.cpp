@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bulkfixture.h"
-#include "devices.h"
+#include "devicematch.h"
 
 using bulktest::BulkInf;
 using bulktest::BulkMachine;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "entry.h"
+#include "main.h"
 #include "testsupport.h"
 #include "winsim/control.h"
 

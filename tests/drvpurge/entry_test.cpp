@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "checks.h"
-#include "entry.h"
 #include "logger.h"
+#include "main.h"
 #include "testsupport.h"
 #include "winsim/control.h"
 

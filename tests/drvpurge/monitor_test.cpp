@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor.h"
+#include "portmonitor.h"
 #include "print_system.h"
 #include "printer.h"
 #include "printerdriver.h"

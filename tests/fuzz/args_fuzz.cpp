@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "entry.h"
 #include "fuzzsupport.h"
+#include "main.h"
 #include "winsim/control.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

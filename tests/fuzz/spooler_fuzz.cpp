@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzzsupport.h"
-#include "monitor.h"
+#include "portmonitor.h"
 #include "printer.h"
 #include "printerdriver.h"
 #include "spooler.h"

@@ -1,4 +1,4 @@
-#include "devices.h"
+#include "devicematch.h"
 
 #include <strsafe.h>
 #include <string.h>
@@ -9,6 +9,7 @@
 #include "inffile.h"
 #include "install.h"
 #include "log.h"
+#include "unique_resource.h"
 
 namespace {
 
@@ -181,11 +182,12 @@ int MatchDevice(DeviceRecord* record, HDEVINFO set, PSP_DEVINFO_DATA device) {
 }
 
 int FindInstalledDevices() {
-  HDEVINFO set = SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_ALLCLASSES);
-  if (set == INVALID_HANDLE_VALUE) {
+  UniqueDeviceSet devices(SetupDiGetClassDevsW(NULL, NULL, NULL, DIGCF_ALLCLASSES));
+  if (!devices) {
     Log(LOG_ERROR, "FindInstalledDevices - SetupDiGetClassDevs Failed. GetLastError:%d", static_cast<int>(GetLastError()));
     return 1;
   }
+  HDEVINFO set = devices.get();
   int found = 0;
   SP_DEVINFO_DATA device;
   memset(&device, 0, sizeof(device));
@@ -196,6 +198,5 @@ int FindInstalledDevices() {
     if (MatchDevice(record, set, &device) == 1) found = 1;
     FreeDeviceRecord(record);
   }
-  SetupDiDestroyDeviceInfoList(set);
   return found;
 }

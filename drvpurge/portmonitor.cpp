@@ -1,4 +1,4 @@
-#include "monitor.h"
+#include "portmonitor.h"
 
 #include <windows.h>
 #include <string.h>
@@ -6,21 +6,11 @@
 
 #include "enumeration.h"
 #include "log.h"
+#include "results.h"
 #include "spooler.h"
+#include "spoolernames.h"
 
-const wchar_t kMonitorName[] = L"Vexa Q52 Language/Port Monitor";
-const wchar_t kMonitorDll[] = L"vexaktmon.dll";
-
-CMonitorClass::CMonitorClass() {
-  wchar_t systemDirectory[MAX_PATH] = {0};
-  // A directory too long for the buffer comes back as the size it needs, with nothing in the
-  // buffer: bound to that, the monitor's files would be looked for at the drive's root.
-  UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-  if (length != 0 && length < MAX_PATH)
-    m_bInitialized = Initialize(kMonitorComponent, L"", systemDirectory);
-  else
-    m_bInitialized = false;
-}
+CMonitorClass::CMonitorClass() { InitializeInSystemDirectory(kMonitorComponent); }
 
 bool CMonitorClass::IsMonitorInstalled(bool* listed) {
   static const SpoolerEnumMessages kMessages = {
@@ -114,7 +104,7 @@ bool CMonitorClass::RemoveMonitor() {
 bool CMonitorClass::IsInstalled() { return IsMonitorInstalled(); }
 
 int CMonitorClass::Remove() {
-  if (!IsMonitorInstalled()) return ERROR_PRINTER_NOT_FOUND;
+  if (!IsMonitorInstalled()) return kPrinterNotFound;
   // The spooler keeps a monitor and its ports loaded; each deletion goes to a fresh spooler, and
   // a failed step does not stop the next one.
   Spooler().StopSpooler();
@@ -130,8 +120,8 @@ int CMonitorClass::Remove() {
 }
 
 int CMonitorClass::Install() {
-  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return ERROR_INSTALL_FAILURE;
-  if (IsMonitorInstalled() && Remove() != 0) return ERROR_INSTALL_FAILURE;
-  if (!InstallMonitor()) return ERROR_INSTALL_FAILURE;
+  if (!CheckForRequiredFiles(m_szSourceFolder, m_szTargetDirectory)) return kInstallFailed;
+  if (IsMonitorInstalled() && Remove() != 0) return kInstallFailed;
+  if (!InstallMonitor()) return kInstallFailed;
   return 0;
 }

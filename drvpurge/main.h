@@ -1,4 +1,5 @@
-// The uninstaller's entry: command line, banner and the two gates that come before the run.
+// What the uninstaller's entry routine runs before the removal: the command line with the run
+// flag it sets, the banner, and the two gates.
 #pragma once
 
 // Whether the removal is to run; written only by ParseArguments, read only by main.

@@ -6,9 +6,6 @@
 #include "enumeration.h"
 #include "generic.h"
 
-extern const wchar_t kMonitorName[];
-extern const wchar_t kMonitorDll[];
-
 class CMonitorClass : public CGenericClass {
  public:
   CMonitorClass();
