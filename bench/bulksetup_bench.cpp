@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "arrivals.h"
-#include "devices.h"
+#include "devicematch.h"
 #include "inffile.h"
 #include "main.h"
 #include "monitor.h"
