@@ -1,0 +1,387 @@
+// kernel32's threads, events and waits, and the scheduler that keeps the machine's clock in step
+// across threads (see scheduler.h).
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "core/scheduler.h"
+
+using winsim::ApiCall;
+using winsim::Machine;
+namespace sched = winsim::sched;
+
+namespace winsim::sched {
+
+Scheduler& Get() {
+  // Never destroyed: threads that outlive main still block and end through it.
+  static Scheduler* s = new Scheduler;
+  return *s;
+}
+
+namespace {
+
+std::atomic<DWORD> g_nextThreadId{0x404};
+DWORD NewThreadId() { return g_nextThreadId.fetch_add(4); }
+
+// This thread as a participant of the scheduler.
+struct Me {
+  bool counted = false;
+  bool leaveAtExit = false;  // a host thread that joined by blocking; it leaves when it ends
+  DWORD tid = 0;
+  ~Me() {
+    if (!leaveAtExit) return;
+    Scheduler& s = Get();
+    std::lock_guard<std::mutex> g(s.mu);
+    --s.participants;
+    s.cv.notify_all();
+  }
+};
+thread_local Me t_me;
+
+bool IsFirstThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
+
+// With the scheduler's mutex held.
+void JoinScheduler(Scheduler& s) {
+  if (t_me.counted) return;
+  t_me.counted = true;
+  if (!IsFirstThread()) {
+    ++s.participants;
+    t_me.leaveAtExit = true;
+  }
+}
+
+}  // namespace
+
+DWORD CurrentThreadId() {
+  if (t_me.tid == 0) t_me.tid = NewThreadId();
+  return t_me.tid;
+}
+
+int64_t DeadlineAfter(Machine& m, DWORD ms) {
+  return ms == INFINITE ? kNever : NowMillis(m) + static_cast<int64_t>(ms);
+}
+
+DWORD Block(const Ready& ready, int64_t deadline, DWORD timeoutResult,
+            const std::function<int64_t(Machine&)>& wakeAt) {
+  Scheduler& s = Get();
+  uint64_t token = 0;
+  bool isBlocked = false;
+  auto unblock = [&] {
+    if (!isBlocked) return;
+    s.waiting.erase(token);
+    --s.blocked;
+    isBlocked = false;
+    s.cv.notify_all();  // the others may now be all blocked, or no longer
+  };
+  for (;;) {
+    std::unique_lock<std::recursive_mutex> api(ApiLock());
+    Machine& m = CurrentMachine();
+    std::unique_lock<std::mutex> lk(s.mu);
+    JoinScheduler(s);
+    int64_t due = DeliverDue(m);
+    if (std::optional<DWORD> r = ready(m, true)) {
+      unblock();
+      return *r;
+    }
+    int64_t now = NowMillis(m);
+    if (now >= deadline) {
+      unblock();
+      return timeoutResult;
+    }
+    int64_t wake = std::min(deadline, wakeAt ? wakeAt(m) : kNever);
+    if (!isBlocked) {
+      token = s.nextToken++;
+      ++s.blocked;
+      isBlocked = true;
+    }
+    s.waiting[token] = {wake, &ready};
+    // A thread blocked on a virtual clock with nothing due waits in real time only for plug
+    // requests, which come from outside the process.
+    const auto requestPoll = std::chrono::milliseconds(kRequestPollMs);
+    bool virtualClock = m.virtualClock, polling = PollsForRequests(m);
+    if (virtualClock && s.blocked >= s.participants) {
+      int64_t next = due;
+      bool someoneReady = false;  // woken, but not yet back from its wait
+      for (auto& [t, b] : s.waiting) {
+        next = std::min(next, b.wake);
+        if (t != token && (*b.ready)(m, false)) someoneReady = true;
+      }
+      if (!someoneReady && next != kNever && next > now) {
+        m.virtualNow = next;
+        s.cv.notify_all();
+        continue;
+      }
+      // Something is due already: the thread it belongs to is about to run.
+    }
+    api.unlock();
+    if (virtualClock) {
+      if (polling) s.cv.wait_for(lk, requestPoll);
+      else s.cv.wait(lk);
+    } else {
+      int64_t next = std::min(wake, due);
+      auto span = std::chrono::milliseconds(next == kNever ? 3600 * 1000 : std::max<int64_t>(next - now, 0));
+      if (polling) span = std::min<std::chrono::milliseconds>(span, requestPoll);
+      s.cv.wait_for(lk, span);
+    }
+  }
+}
+
+}  // namespace winsim::sched
+
+namespace {
+
+using sched::KObject;
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// The object behind an event or thread handle; null when it is neither.
+std::shared_ptr<KObject> FindObject(Machine& m, HANDLE h) {
+  uintptr_t v = reinterpret_cast<uintptr_t>(h);
+  winsim::HandleInfo* info = m.FindHandle(v, sched::kEventKind);
+  if (!info) info = m.FindHandle(v, sched::kThreadKind);
+  return info ? std::static_pointer_cast<KObject>(info->object) : nullptr;
+}
+
+// A signalled object satisfies a wait; an auto-reset event is reset by it.
+void Consume(KObject& o) {
+  if (!o.isThread && !o.manualReset) o.signalled = false;
+}
+
+void ReportThreadsAtSave(Machine& m) {
+  if (m.runReport.contains("threadsRunningAtExit")) return;
+  m.runReport["threadsRunningAtExit"] = 0;
+  m.beforeSave.push_back([](Machine& mm) {
+    sched::Scheduler& s = sched::Get();
+    std::lock_guard<std::mutex> g(s.mu);
+    mm.runReport["threadsRunningAtExit"] = s.threadsRunning;
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
+                           LPDWORD threadId) {
+  ApiCall call("CreateThread");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return nullptr;
+  }
+  if (!start) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  Machine& m = call.machine();
+  auto obj = std::make_shared<KObject>();
+  obj->isThread = true;
+  obj->threadId = sched::NewThreadId();
+  obj->suspendCount = (flags & CREATE_SUSPENDED) ? 1 : 0;
+  sched::Scheduler& s = sched::Get();
+  {
+    std::lock_guard<std::mutex> g(s.mu);
+    ++s.threadsRunning;
+    // A thread takes part from its creation, so that time cannot pass before it has run.
+    if (obj->suspendCount == 0) ++s.participants;
+  }
+  try {
+    std::thread([obj, start, param] {
+      sched::t_me.counted = true;
+      sched::t_me.tid = obj->threadId;
+      sched::Scheduler& sc = sched::Get();
+      {
+        std::unique_lock<std::mutex> lk(sc.mu);
+        sc.cv.wait(lk, [&] { return obj->suspendCount == 0; });
+      }
+      DWORD result = start(param);
+      std::lock_guard<std::mutex> g(sc.mu);
+      obj->exitCode = result;
+      obj->signalled = true;
+      --sc.participants;
+      --sc.threadsRunning;
+      sc.ended.insert(obj->threadId);
+      sc.cv.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> g(s.mu);
+    --s.threadsRunning;
+    if (obj->suspendCount == 0) --s.participants;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  ReportThreadsAtSave(m);
+  if (threadId) *threadId = obj->threadId;
+  return reinterpret_cast<HANDLE>(m.AddHandle(sched::kThreadKind, obj));
+}
+
+DWORD WINAPI ResumeThread(HANDLE thread) {
+  ApiCall call("ResumeThread");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return static_cast<DWORD>(-1);
+  }
+  winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(thread), sched::kThreadKind);
+  if (!info) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return static_cast<DWORD>(-1);
+  }
+  auto obj = std::static_pointer_cast<KObject>(info->object);
+  sched::Scheduler& s = sched::Get();
+  std::lock_guard<std::mutex> g(s.mu);
+  DWORD previous = obj->suspendCount;
+  if (previous > 0 && --obj->suspendCount == 0) {
+    ++s.participants;
+    s.cv.notify_all();
+  }
+  return previous;
+}
+
+DWORD WINAPI GetCurrentThreadId(void) { return sched::CurrentThreadId(); }
+
+BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+  ApiCall call("GetExitCodeThread");
+  if (call.fault()) return Fail(call.fault());
+  winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(thread), sched::kThreadKind);
+  if (!info) return Fail(ERROR_INVALID_HANDLE);
+  if (!exitCode) return Fail(ERROR_INVALID_PARAMETER);
+  auto obj = std::static_pointer_cast<KObject>(info->object);
+  std::lock_guard<std::mutex> g(sched::Get().mu);
+  *exitCode = obj->exitCode;
+  return TRUE;
+}
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+  ApiCall call("CreateEventW");
+  if (call.fault()) {
+    SetLastError(call.fault());
+    return nullptr;
+  }
+  if (name && *name) {
+    SetLastError(ERROR_NOT_SUPPORTED);  // named events are not simulated; the tools use none
+    return nullptr;
+  }
+  auto obj = std::make_shared<KObject>();
+  obj->manualReset = manualReset != FALSE;
+  obj->signalled = initialState != FALSE;
+  return reinterpret_cast<HANDLE>(call.machine().AddHandle(sched::kEventKind, obj));
+}
+
+static BOOL SetEventState(const char* name, HANDLE event, bool state) {
+  ApiCall call(name);
+  if (call.fault()) return Fail(call.fault());
+  winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(event), sched::kEventKind);
+  if (!info) return Fail(ERROR_INVALID_HANDLE);
+  auto obj = std::static_pointer_cast<KObject>(info->object);
+  sched::Scheduler& s = sched::Get();
+  std::lock_guard<std::mutex> g(s.mu);
+  obj->signalled = state;
+  if (state) s.cv.notify_all();
+  return TRUE;
+}
+
+BOOL WINAPI SetEvent(HANDLE event) { return SetEventState("SetEvent", event, true); }
+BOOL WINAPI ResetEvent(HANDLE event) { return SetEventState("ResetEvent", event, false); }
+
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
+  std::vector<std::shared_ptr<KObject>> objects;
+  int64_t deadline = 0;
+  {
+    ApiCall call("WaitForMultipleObjects");
+    if (call.fault()) {
+      SetLastError(call.fault());
+      return WAIT_FAILED;
+    }
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return WAIT_FAILED;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+      auto obj = FindObject(call.machine(), handles[i]);
+      if (!obj) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+      }
+      // Waiting for all of one object twice is a contradiction Windows refuses.
+      if (waitAll && std::find(objects.begin(), objects.end(), obj) != objects.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+      }
+      objects.push_back(obj);
+    }
+    deadline = sched::DeadlineAfter(call.machine(), ms);
+  }
+  return sched::Block(
+      [&](Machine&, bool take) -> std::optional<DWORD> {
+        if (waitAll) {
+          for (auto& o : objects)
+            if (!o->signalled) return std::nullopt;
+          if (take)
+            for (auto& o : objects) Consume(*o);
+          return WAIT_OBJECT_0;
+        }
+        for (DWORD i = 0; i < count; ++i)
+          if (objects[i]->signalled) {
+            if (take) Consume(*objects[i]);
+            return WAIT_OBJECT_0 + i;
+          }
+        return std::nullopt;
+      },
+      deadline, WAIT_TIMEOUT);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms) {
+  std::shared_ptr<KObject> obj;
+  int64_t deadline = 0;
+  {
+    ApiCall call("WaitForSingleObject");
+    if (call.fault()) {
+      SetLastError(call.fault());
+      return WAIT_FAILED;
+    }
+    obj = FindObject(call.machine(), handle);
+    if (!obj) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    deadline = sched::DeadlineAfter(call.machine(), ms);
+  }
+  return sched::Block(
+      [&](Machine&, bool take) -> std::optional<DWORD> {
+        if (!obj->signalled) return std::nullopt;
+        if (take) Consume(*obj);
+        return WAIT_OBJECT_0;
+      },
+      deadline, WAIT_TIMEOUT);
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+  ApiCall call("CloseHandle");
+  if (call.fault()) return Fail(call.fault());
+  // The current process's pseudo-handle: closing it does nothing and succeeds.
+  if (handle == INVALID_HANDLE_VALUE) return TRUE;
+  Machine& m = call.machine();
+  uintptr_t v = reinterpret_cast<uintptr_t>(handle);
+  if (m.CloseHandle(v, sched::kEventKind) || m.CloseHandle(v, sched::kThreadKind)) return TRUE;
+  return Fail(ERROR_INVALID_HANDLE);
+}
+
+void WINAPI Sleep(DWORD ms) {
+  int64_t deadline = 0;
+  {
+    ApiCall call("Sleep");
+    deadline = sched::DeadlineAfter(call.machine(), ms);
+  }
+  sched::Block([](Machine&, bool) -> std::optional<DWORD> { return std::nullopt; }, deadline, 0);
+}
+
+}  // extern "C"
