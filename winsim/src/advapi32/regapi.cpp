@@ -1,52 +1,25 @@
-// advapi32's registry calls over the machine's registry.
+// advapi32's registry calls over the machine's registry (SHDeleteKeyW is in shlwapi/).
 #include <windows.h>
 
 #include <cstring>
 
-#include <shlwapi.h>
-
 #include "core/changes.h"
 #include "core/machine.h"
+#include "advapi32/regkeys.h"
 
 using winsim::ApiCall;
 using winsim::Machine;
 using winsim::RegKey;
+using winsim::OpenKey;
+using winsim::Resolve;
+using winsim::BadSubKey;
 
 namespace {
-
-struct OpenKey {
-  std::shared_ptr<RegKey> key;
-  REGSAM access;
-};
-
-// The key behind a handle: a predefined root or an open key. Sets *err when there is none.
-std::shared_ptr<RegKey> Resolve(Machine& m, HKEY h, REGSAM* access, LSTATUS* err) {
-  uintptr_t v = reinterpret_cast<uintptr_t>(h);
-  if (auto root = m.registry.RootForHandle(v)) {
-    if (access) *access = KEY_ALL_ACCESS;
-    return root;
-  }
-  winsim::HandleInfo* info = h ? m.FindHandle(v, "HKEY") : nullptr;
-  if (!info) {
-    *err = ERROR_INVALID_HANDLE;
-    return nullptr;
-  }
-  auto* open = static_cast<OpenKey*>(info->object.get());
-  if (open->key->deleted) {
-    *err = ERROR_KEY_DELETED;
-    return nullptr;
-  }
-  if (access) *access = open->access;
-  return open->key;
-}
 
 HKEY NewKeyHandle(Machine& m, std::shared_ptr<RegKey> key, REGSAM access) {
   auto open = std::make_shared<OpenKey>(OpenKey{std::move(key), access});
   return reinterpret_cast<HKEY>(m.AddHandle("HKEY", open));
 }
-
-// A sub-key path is relative: one that begins with a backslash is refused, as by Windows.
-bool BadSubKey(const std::wstring& sub) { return !sub.empty() && sub[0] == L'\\'; }
 
 LSTATUS OpenKeyImpl(ApiCall& call, HKEY hKey, const std::wstring& sub, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
@@ -201,25 +174,6 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   if (!key) return ERROR_FILE_NOT_FOUND;
   if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;  // only a key without sub-keys goes
   winsim::Registry::Delete(base, lpSubKey);
-  return ERROR_SUCCESS;
-}
-
-// shlwapi's tree deletion lives with the registry calls, whose keys and handles it shares.
-LSTATUS WINAPI SHDeleteKeyW(HKEY hKey, LPCWSTR pszSubKey) {
-  ApiCall call("SHDeleteKeyW");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
-  if (!pszSubKey || !*pszSubKey) return ERROR_INVALID_PARAMETER;
-  if (BadSubKey(pszSubKey)) return ERROR_BAD_PATHNAME;
-  Machine& m = call.machine();
-  LSTATUS err = ERROR_SUCCESS;
-  auto base = Resolve(m, hKey, nullptr, &err);
-  if (!base) return err;
-  if (!winsim::Registry::Find(base, pszSubKey)) return ERROR_FILE_NOT_FOUND;
-  winsim::Registry::Delete(base, pszSubKey);
-  // A root is named in the report; below an open key only the sub-key path is known.
-  bool root = m.registry.RootForHandle(reinterpret_cast<uintptr_t>(hKey)) != nullptr;
-  winsim::RecordChange(m, "SHDeleteKey " + (root ? winsim::WideToUtf8(base->name) + "\\" : std::string()) +
-                              winsim::WideToUtf8(pszSubKey));
   return ERROR_SUCCESS;
 }
 

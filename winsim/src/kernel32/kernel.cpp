@@ -1,4 +1,4 @@
-// kernel32: last error, version, clock, module names and code-page conversion.
+// kernel32: last error, version, clock, code-page conversion and string calls.
 #include <windows.h>
 
 #include <chrono>
@@ -14,24 +14,6 @@ using winsim::ApiCall;
 namespace {
 thread_local DWORD t_lastError = 0;
 
-// Copies TEXT into BUF of SIZE units the way the module-name calls do on Windows XP: a name
-// that does not fit is cut to SIZE characters without a terminator, SIZE is returned and the
-// last error is left alone (later Windows terminates the cut name and sets
-// ERROR_INSUFFICIENT_BUFFER). Callers that cope with XP cope with both.
-template <typename Ch>
-DWORD CopyCut(const std::basic_string<Ch>& text, Ch* buf, DWORD size) {
-  if (!buf || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  if (text.size() < size) {
-    std::memcpy(buf, text.c_str(), (text.size() + 1) * sizeof(Ch));
-    return static_cast<DWORD>(text.size());
-  }
-  std::memcpy(buf, text.data(), size * sizeof(Ch));
-  return size;
-}
-
 // Sizes GetVersionExW accepts: the structures' sizes on Windows (where WCHAR is 2 bytes: 276 and
 // 284) and on this host, so that code which writes the documented 276 works here too.
 enum VersionInfoKind { kBadSize, kPlain, kExtended };
@@ -41,20 +23,6 @@ VersionInfoKind KindOfVersionInfo(DWORD size) {
   return kBadSize;
 }
 
-// The program's path as Windows would show it: the host path on drive Z: (as Wine maps "/"),
-// with the ".exe" of a Windows program.
-std::wstring ModulePath() {
-  std::error_code ec;
-  std::string p = std::filesystem::read_symlink("/proc/self/exe", ec).string();
-  if (ec) p = "/program";
-  std::wstring w = L"Z:" + winsim::Utf8ToWide(p);
-  for (auto& c : w)
-    if (c == L'/') c = L'\\';
-  size_t dot = w.rfind(L'.'), slash = w.rfind(L'\\');
-  if (dot == std::wstring::npos || dot < slash) w += L".exe";
-  return w;
-}
-// The code-page calls refuse the same arguments: no source, an empty or negative source length
 // other than -1 (terminated), a negative destination size, or a size without a buffer.
 bool BadConversionArgs(const void* src, int srcLen, const void* dst, int dstLen) {
   if (src && srcLen != 0 && srcLen >= -1 && dstLen >= 0 && (dstLen == 0 || dst)) return false;
@@ -132,46 +100,6 @@ DWORD WINAPI GetTickCount(void) {
   ApiCall call("GetTickCount");
   winsim::Machine& m = call.machine();
   return static_cast<DWORD>(winsim::NowMillis(m) - m.bootMillis);
-}
-
-HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
-  ApiCall call("GetModuleHandleW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
-  if (name) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  // The program's image base, as Windows gives it to an .exe built for XP.
-  return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000));
-}
-
-DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
-  ApiCall call("GetModuleFileNameW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
-  if (module && module != GetModuleHandleW(nullptr)) {
-    SetLastError(ERROR_INVALID_HANDLE);  // only the program's own module is known here
-    return 0;
-  }
-  return CopyCut(ModulePath(), buf, size);
-}
-
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buf, DWORD size) {
-  ApiCall call("GetModuleFileNameA");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
-  if (module && module != GetModuleHandleW(nullptr)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  return CopyCut(winsim::WideToAnsi(ModulePath()), buf, size);
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {

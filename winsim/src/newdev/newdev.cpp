@@ -1,8 +1,5 @@
-// Libraries loaded at run time, and newdev.dll's InstallSelectedDriver, the one module whose
-// exports the tools call. A module loads only when its file is on the machine's drive.
-#include <cstring>
-#include <cwctype>
-
+// newdev.dll's InstallSelectedDriver, the one export of a run-time module the tools call (see
+// kernel32/modules.cpp): records the install on the device and in the run report.
 #include "core/pnp.h"
 #include "setupapi/infreader.h"
 
@@ -12,26 +9,6 @@ using winsim::json;
 namespace pnp = winsim::pnp;
 
 namespace {
-
-constexpr char kModuleKind[] = "HMODULE";
-constexpr wchar_t kSystemDirectory[] = L"C:\\WINDOWS\\system32";
-
-struct Export {
-  const char* name;
-  FARPROC address;
-};
-
-struct Module {
-  std::wstring name;  // file name, lower case
-  const Export* exports = nullptr;
-  size_t exportCount = 0;
-  unsigned refs = 1;
-};
-
-std::wstring Lower(std::wstring s) {
-  for (auto& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return s;
-}
 
 std::wstring FileName(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");
@@ -89,6 +66,10 @@ void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD reb
   m.runReport["driverInstalls"].push_back(entry);
 }
 
+}  // namespace
+
+namespace winsim {
+
 // newdev.dll: installs the selected driver on the selected device of the set. The result is in
 // the last error; the reboot word is set to DI_NEEDRESTART or DI_NEEDREBOOT when the machine says so,
 // else to 0.
@@ -124,100 +105,4 @@ BOOL WINAPI NewdevInstallSelectedDriver(HWND, HDEVINFO DeviceInfoSet, LPCWSTR, B
   return TRUE;
 }
 
-FARPROC AsFarProc(BOOL(WINAPI* f)(HWND, HDEVINFO, LPCWSTR, BOOL, PDWORD)) {
-  // Through void (*)(void), which converts to and from any function pointer without a warning.
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(f));
-}
-
-// The modules winsim can load, by file name.
-const Module* KnownModule(const std::wstring& fileName) {
-  static const Export kNewdev[] = {{"InstallSelectedDriver", AsFarProc(&NewdevInstallSelectedDriver)}};
-  static const Module kModules[] = {{L"newdev.dll", kNewdev, sizeof kNewdev / sizeof kNewdev[0], 1}};
-  for (const Module& mod : kModules)
-    if (mod.name == Lower(fileName)) return &mod;
-  return nullptr;
-}
-
-Module* FindModule(Machine& m, HMODULE h) {
-  winsim::HandleInfo* info = h ? m.FindHandle(reinterpret_cast<uintptr_t>(h), kModuleKind) : nullptr;
-  return info ? static_cast<Module*>(info->object.get()) : nullptr;
-}
-
-}  // namespace
-
-extern "C" {
-
-HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
-  ApiCall call("LoadLibraryW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
-  if (!lpLibFileName || !*lpLibFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  Machine& m = call.machine();
-  std::wstring path = lpLibFileName;
-  // A bare name is looked for in the system directory, where the tools' modules live.
-  if (path.find_first_of(L"\\/") == std::wstring::npos) path = std::wstring(kSystemDirectory) + L"\\" + path;
-  std::error_code ec;
-  if (!winsim::fs::is_regular_file(winsim::ToHostPath(m, path), ec)) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  const Module* known = KnownModule(FileName(path));
-  if (!known) {
-    SetLastError(ERROR_BAD_EXE_FORMAT);  // the machine's other files are placeholders, not code
-    return nullptr;
-  }
-  // A module already loaded is handed out again, with one more reference.
-  for (auto& [h, info] : m.handles) {
-    if (info.kind != kModuleKind) continue;
-    auto* mod = static_cast<Module*>(info.object.get());
-    if (mod->name == known->name) {
-      ++mod->refs;
-      return reinterpret_cast<HMODULE>(h);
-    }
-  }
-  auto mod = std::make_shared<Module>(*known);
-  mod->refs = 1;
-  return reinterpret_cast<HMODULE>(m.AddHandle(kModuleKind, mod));
-}
-
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  ApiCall call("GetProcAddress");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
-  Module* mod = FindModule(call.machine(), hModule);
-  if (!mod) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-  }
-  // An ordinal (a value below 0x10000 in place of a name) names no export of these modules.
-  if (reinterpret_cast<uintptr_t>(lpProcName) >= 0x10000)
-    for (size_t i = 0; i < mod->exportCount; ++i)
-      if (std::strcmp(mod->exports[i].name, lpProcName) == 0) return mod->exports[i].address;
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-  ApiCall call("FreeLibrary");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
-  Machine& m = call.machine();
-  Module* mod = FindModule(m, hLibModule);
-  if (!mod) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return FALSE;
-  }
-  if (--mod->refs == 0) m.CloseHandle(reinterpret_cast<uintptr_t>(hLibModule), kModuleKind);
-  return TRUE;
-}
-
-}  // extern "C"
+}  // namespace winsim
