@@ -130,13 +130,23 @@ class ApiCall {
   uint32_t fault_ = 0;
 };
 
+// Whole files of a machine directory; a write goes through a temporary file so that a reader
+// never sees half a file.
+std::string ReadHostFile(const fs::path& p);
+void WriteFileAtomic(const fs::path& p, const std::string& content);
+
+// Faults as WINSIM_FAULTS lists them ("RegOpenKeyExA#1=5,GetVersionExW#2=0x57"); SOURCE names the
+// list in an error.
+std::vector<Fault> ParseFaultList(std::string spec, const std::string& source);
+
 // Line (from 1) of a byte offset of TEXT, for errors about a file a person edits.
 int LineOfOffset(const std::string& text, size_t offset);
 // Line of the first occurrence of "KEY" (quoted) in a JSON text; 0 when it is not there.
 int LineOfKey(const std::string& text, const std::string& key);
 
-// Clock of the current machine.
+// Clock of the current machine, and the host's.
 int64_t NowMillis(Machine& m);
+int64_t RealNowMillis();
 // "2026-12-06T16:17:09.042Z" (milliseconds optional) to unix milliseconds; false when malformed.
 bool ParseIsoMillis(const std::string& s, int64_t& out);
 // Unix milliseconds to "2026-12-06T16:17:09.042Z".

@@ -63,6 +63,9 @@ inline constexpr const char kEventKind[] = "event";
 inline constexpr const char kThreadKind[] = "thread";
 
 DWORD CurrentThreadId();
+// A new thread's ID; and, on a thread made by CreateThread as it starts, that thread taking part.
+DWORD NewThreadId();
+void StartParticipating(DWORD tid);
 
 // Blocks the calling thread until READY gives a result or the machine's clock reaches DEADLINE
 // (then the result is TIMEOUT_RESULT). READY runs with the API lock and the scheduler's mutex
