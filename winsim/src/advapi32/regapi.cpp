@@ -24,7 +24,7 @@ HKEY NewKeyHandle(Machine& m, std::shared_ptr<RegKey> key, REGSAM access) {
 LSTATUS OpenKeyImpl(ApiCall& call, HKEY hKey, const std::wstring& sub, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (call.fault()) return call.Failed();
   if (BadSubKey(sub)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
   auto base = Resolve(call.machine(), hKey, nullptr, &err);
@@ -52,7 +52,7 @@ std::vector<uint8_t> ValueBytes(const winsim::RegValue& v, bool wide) {
 LSTATUS QueryImpl(ApiCall& call, HKEY hKey, const std::wstring& name, LPDWORD reserved, LPDWORD type,
                   LPBYTE data, LPDWORD cbData, bool wide) {
   if (reserved || (data && !cbData)) return ERROR_INVALID_PARAMETER;
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (call.fault()) return call.Failed();
   LSTATUS err = ERROR_SUCCESS;
   REGSAM access = 0;
   auto key = Resolve(call.machine(), hKey, &access, &err);
@@ -105,7 +105,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
   ApiCall call("RegCreateKeyExW");
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  if (call.fault()) return call.Failed();
   if (BadSubKey(lpSubKey)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
   auto base = Resolve(call.machine(), hKey, nullptr, &err);
@@ -130,8 +130,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR name, LPDWORD reserved, LPDWOR
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD cbData) {
-  ApiCall call("RegSetValueExW");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  WINSIM_API(call, "RegSetValueExW");
   if (!data && cbData) return ERROR_INVALID_PARAMETER;
   LSTATUS err = ERROR_SUCCESS;
   REGSAM access = 0;
@@ -152,8 +151,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR name, DWORD, DWORD type, const 
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR name) {
-  ApiCall call("RegDeleteValueW");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  WINSIM_API(call, "RegDeleteValueW");
   LSTATUS err = ERROR_SUCCESS;
   REGSAM access = 0;
   auto key = Resolve(call.machine(), hKey, &access, &err);
@@ -163,8 +161,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR name) {
 }
 
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-  ApiCall call("RegDeleteKeyW");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  WINSIM_API(call, "RegDeleteKeyW");
   if (!lpSubKey || !*lpSubKey) return ERROR_INVALID_PARAMETER;
   if (BadSubKey(lpSubKey)) return ERROR_BAD_PATHNAME;
   LSTATUS err = ERROR_SUCCESS;
@@ -178,8 +175,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-  ApiCall call("RegCloseKey");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  WINSIM_API(call, "RegCloseKey");
   uintptr_t v = reinterpret_cast<uintptr_t>(hKey);
   if (call.machine().registry.RootForHandle(v)) return ERROR_SUCCESS;
   return call.machine().CloseHandle(v, "HKEY") ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;

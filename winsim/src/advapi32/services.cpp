@@ -173,11 +173,6 @@ struct ScObject {
 
 const char kScHandle[] = "SC_HANDLE";
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 ScObject* Object(Machine& m, SC_HANDLE h) {
   HandleInfo* info = h ? m.FindHandle(reinterpret_cast<uintptr_t>(h), kScHandle) : nullptr;
   return info ? static_cast<ScObject*>(info->object.get()) : nullptr;
@@ -272,11 +267,7 @@ using winsim::ScObject;
 extern "C" {
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) {
-  ApiCall call("OpenSCManagerW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "OpenSCManagerW", nullptr);
   if (machineName && *machineName) {  // no network here
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
     return nullptr;
@@ -292,11 +283,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD
 }
 
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) {
-  ApiCall call("OpenServiceW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "OpenServiceW", nullptr);
   Machine& m = call.machine();
   ScObject* mo = winsim::Object(m, manager);
   if (!mo || !mo->manager) {
@@ -319,8 +306,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD acce
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-  ApiCall call("CloseServiceHandle");
-  if (call.fault()) return winsim::Fail(call.fault());
+  WINSIM_API(call, "CloseServiceHandle", FALSE);
   if (!call.machine().CloseHandle(reinterpret_cast<uintptr_t>(handle), winsim::kScHandle))
     return winsim::Fail(ERROR_INVALID_HANDLE);
   return TRUE;
@@ -328,8 +314,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
 
 BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
                                  LPDWORD needed) {
-  ApiCall call("QueryServiceStatusEx");
-  if (call.fault()) return winsim::Fail(call.fault());
+  WINSIM_API(call, "QueryServiceStatusEx", FALSE);
   Machine& m = call.machine();
   json* s = winsim::ServiceOf(m, service, SERVICE_QUERY_STATUS);
   if (!s) return FALSE;
@@ -351,8 +336,7 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE
 }
 
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
-  ApiCall call("ControlService");
-  if (call.fault()) return winsim::Fail(call.fault());
+  WINSIM_API(call, "ControlService", FALSE);
   Machine& m = call.machine();
   DWORD access = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
                  : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
@@ -383,8 +367,7 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
 }
 
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
-  ApiCall call("StartServiceW");
-  if (call.fault()) return winsim::Fail(call.fault());
+  WINSIM_API(call, "StartServiceW", FALSE);
   Machine& m = call.machine();
   json* s = winsim::ServiceOf(m, service, SERVICE_START);
   if (!s) return FALSE;
@@ -394,8 +377,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
 
 BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD stateFilter, LPENUM_SERVICE_STATUSW records, DWORD size,
                                    LPDWORD needed, LPDWORD returned) {
-  ApiCall call("EnumDependentServicesW");
-  if (call.fault()) return winsim::Fail(call.fault());
+  WINSIM_API(call, "EnumDependentServicesW", FALSE);
   Machine& m = call.machine();
   json* s = winsim::ServiceOf(m, service, SERVICE_ENUMERATE_DEPENDENTS);
   if (!s) return FALSE;

@@ -74,7 +74,7 @@ CONFIGRET WINAPI CM_Get_Device_ID_List_SizeW(PULONG pulLen, PCWSTR pszFilter, UL
   ApiCall call("CM_Get_Device_ID_List_SizeW");
   if (!pulLen) return CR_INVALID_POINTER;
   *pulLen = 0;
-  if (call.fault()) return static_cast<CONFIGRET>(call.fault());
+  if (call.fault()) return call.Failed();
   std::vector<std::wstring> ids;
   CONFIGRET cr = ListIds(call.machine(), pszFilter, ulFlags, ids);
   if (cr != CR_SUCCESS) return cr;
@@ -86,7 +86,7 @@ CONFIGRET WINAPI CM_Get_Device_ID_ListW(PCWSTR pszFilter, PZZWSTR Buffer, ULONG 
   ApiCall call("CM_Get_Device_ID_ListW");
   if (!Buffer || BufferLen == 0) return CR_INVALID_POINTER;
   *Buffer = 0;
-  if (call.fault()) return static_cast<CONFIGRET>(call.fault());
+  if (call.fault()) return call.Failed();
   std::vector<std::wstring> ids;
   CONFIGRET cr = ListIds(call.machine(), pszFilter, ulFlags, ids);
   if (cr != CR_SUCCESS) return cr;
@@ -105,7 +105,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, 
   if (!pdnDevInst) return CR_INVALID_POINTER;
   *pdnDevInst = 0;
   if (ulFlags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) return CR_INVALID_FLAG;
-  if (call.fault()) return static_cast<CONFIGRET>(call.fault());
+  if (call.fault()) return call.Failed();
   // The root of the device tree is not simulated; the tools always name a device.
   if (!pDeviceID || !*pDeviceID) return CR_NO_SUCH_DEVNODE;
   Machine& m = call.machine();
@@ -120,7 +120,7 @@ CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulF
   if (!pdnDevInst) return CR_INVALID_POINTER;
   *pdnDevInst = 0;
   if (ulFlags) return CR_INVALID_FLAG;
-  if (call.fault()) return static_cast<CONFIGRET>(call.fault());
+  if (call.fault()) return call.Failed();
   Machine& m = call.machine();
   json* d = pnp::DeviceByDevInst(m, dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
@@ -134,7 +134,7 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, PWSTR Buffer, ULONG Buffer
   ApiCall call("CM_Get_Device_IDW");
   if (!Buffer) return CR_INVALID_POINTER;
   if (ulFlags) return CR_INVALID_FLAG;
-  if (call.fault()) return static_cast<CONFIGRET>(call.fault());
+  if (call.fault()) return call.Failed();
   json* d = pnp::DeviceByDevInst(call.machine(), dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
   std::wstring id = pnp::InstanceId(*d);
@@ -148,11 +148,7 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, PWSTR Buffer, ULONG Buffer
 DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout) {
   int64_t deadline = 0;
   {
-    ApiCall call("CMP_WaitNoPendingInstallEvents");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return WAIT_FAILED;
-    }
+    WINSIM_API(call, "CMP_WaitNoPendingInstallEvents", WAIT_FAILED);
     deadline = winsim::sched::DeadlineAfter(call.machine(), dwTimeout);
   }
   // The installs end at a known time on the machine's clock: the wait wakes then or at its time-out.

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -116,6 +117,17 @@ Machine& CurrentMachine();
 // One lock serialises every simulated call; it is re-entrant so that calls can use each other.
 std::recursive_mutex& ApiLock();
 
+// A fault's code as the return value of a function that reports its error that way (LSTATUS,
+// CONFIGRET, SHFileOperationW's int).
+struct FaultCode {
+  uint32_t code;
+  template <typename T>
+  operator T() const { return static_cast<T>(code); }
+};
+// The runtime's failure: the fault in errno, -1 returned.
+struct ErrnoFailure {};
+inline constexpr ErrnoFailure kErrno{};
+
 // Entry of every simulated API function: takes the lock, loads the machine, counts and traces the
 // call, and returns the error code of an injected fault (0 when the call is to proceed).
 class ApiCall {
@@ -123,6 +135,19 @@ class ApiCall {
   explicit ApiCall(const char* function);
   uint32_t fault() const { return fault_; }
   Machine& machine() { return *machine_; }
+
+  // What the function returns on its fault: FAILED with the fault as the last error, the code
+  // itself, or -1 with the fault in errno.
+  template <typename T>
+  T Failed(T failed) const {
+    SetLastError(fault_);
+    return failed;
+  }
+  FaultCode Failed() const { return {fault_}; }
+  int Failed(ErrnoFailure) const {
+    errno = static_cast<int>(fault_);
+    return -1;
+  }
 
  private:
   std::unique_lock<std::recursive_mutex> lock_;
@@ -138,6 +163,12 @@ void WriteFileAtomic(const fs::path& p, const std::string& content);
 // Faults as WINSIM_FAULTS lists them ("RegOpenKeyExA#1=5,GetVersionExW#2=0x57"); SOURCE names the
 // list in an error.
 std::vector<Fault> ParseFaultList(std::string spec, const std::string& source);
+
+// Sets the last error and returns FALSE, as a BOOL call fails.
+inline BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
 
 // Line (from 1) of a byte offset of TEXT, for errors about a file a person edits.
 int LineOfOffset(const std::string& text, size_t offset);
@@ -160,3 +191,9 @@ using ImageFiles = std::map<std::string, std::string>;
 const std::map<std::string, ImageFiles>& BuiltinImages();
 
 }  // namespace winsim
+
+// Opens a simulated function in one line: declares CALL and, on a fault injected into this call,
+// returns CALL.Failed(...) at once (see ApiCall::Failed for what each form returns).
+#define WINSIM_API(call, name, ...) \
+  ::winsim::ApiCall call(name);     \
+  if (call.fault()) return call.Failed(__VA_ARGS__)

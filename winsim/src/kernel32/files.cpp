@@ -14,6 +14,7 @@
 #include "winsim/files.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::FileFlags;
 using winsim::Machine;
 namespace fs = std::filesystem;
@@ -94,11 +95,6 @@ namespace {
 const char kFindHandle[] = "FindFile";
 const wchar_t kDefaultSystemDirectory[] = L"C:\\WINDOWS\\system32";
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 // Windows refuses a path of MAX_PATH characters or more unless it has the "\\?\" prefix, which
 // the tools never use.
 bool TooLong(LPCWSTR path) { return std::wcslen(path) >= MAX_PATH; }
@@ -156,11 +152,7 @@ void Fill(Machine& m, const Found& f, LPWIN32_FIND_DATAW data) {
 extern "C" {
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW data) {
-  ApiCall call("FindFirstFileW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return INVALID_HANDLE_VALUE;
-  }
+  WINSIM_API(call, "FindFirstFileW", INVALID_HANDLE_VALUE);
   if (!UsablePath(fileName)) return INVALID_HANDLE_VALUE;
   if (!data) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -215,8 +207,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW data) {
 }
 
 BOOL WINAPI FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
-  ApiCall call("FindNextFileW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "FindNextFileW", FALSE);
   winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(handle), kFindHandle);
   if (!info) return Fail(ERROR_INVALID_HANDLE);
   if (!data) return Fail(ERROR_INVALID_PARAMETER);
@@ -227,18 +218,13 @@ BOOL WINAPI FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
 }
 
 BOOL WINAPI FindClose(HANDLE handle) {
-  ApiCall call("FindClose");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "FindClose", FALSE);
   if (!call.machine().CloseHandle(reinterpret_cast<uintptr_t>(handle), kFindHandle)) return Fail(ERROR_INVALID_HANDLE);
   return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
-  ApiCall call("GetFileAttributesW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  WINSIM_API(call, "GetFileAttributesW", INVALID_FILE_ATTRIBUTES);
   if (!UsablePath(fileName)) return INVALID_FILE_ATTRIBUTES;
   Machine& m = call.machine();
   fs::path host = winsim::ToHostPath(m, fileName);
@@ -254,8 +240,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
 }
 
 BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
-  ApiCall call("SetFileAttributesW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetFileAttributesW", FALSE);
   if (!UsablePath(fileName)) return FALSE;
   Machine& m = call.machine();
   fs::path host = winsim::ToHostPath(m, fileName);
@@ -269,8 +254,7 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
-  ApiCall call("DeleteFileW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "DeleteFileW", FALSE);
   if (!UsablePath(fileName)) return FALSE;
   Machine& m = call.machine();
   fs::path host = winsim::ToHostPath(m, fileName);
@@ -289,8 +273,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
 }
 
 BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
-  ApiCall call("CopyFileW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "CopyFileW", FALSE);
   if (!UsablePath(existing) || !UsablePath(newName)) return FALSE;
   Machine& m = call.machine();
   fs::path from = winsim::ToHostPath(m, existing), to = winsim::ToHostPath(m, newName);
@@ -315,8 +298,7 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
 }
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
-  ApiCall call("CreateDirectoryW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "CreateDirectoryW", FALSE);
   if (!UsablePath(pathName)) return FALSE;
   Machine& m = call.machine();
   fs::path host = winsim::ToHostPath(m, pathName);
@@ -330,8 +312,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
-  ApiCall call("RemoveDirectoryW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "RemoveDirectoryW", FALSE);
   if (!UsablePath(pathName)) return FALSE;
   Machine& m = call.machine();
   fs::path host = winsim::ToHostPath(m, pathName);
@@ -351,11 +332,7 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
 }
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size) {
-  ApiCall call("GetSystemDirectoryW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "GetSystemDirectoryW", 0);
   const winsim::json& doc = call.machine().doc;
   std::wstring dir = doc.contains("systemDirectory") && doc["systemDirectory"].is_string()
                          ? winsim::Utf8ToWide(doc["systemDirectory"].get<std::string>())

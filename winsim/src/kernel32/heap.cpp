@@ -44,11 +44,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID mem) {
-  ApiCall call("HeapFree");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "HeapFree", FALSE);
   if (!mem) return TRUE;  // freeing nothing succeeds
   auto it = Blocks().find(mem);
   if (heap != ProcessHeap() || it == Blocks().end()) {

@@ -53,11 +53,7 @@ DWORD WINAPI GetLastError(void) { return t_lastError; }
 void WINAPI SetLastError(DWORD code) { t_lastError = code; }
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
-  ApiCall call("GetVersionExW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "GetVersionExW", FALSE);
   if (!info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -103,11 +99,7 @@ DWORD WINAPI GetTickCount(void) {
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
-  ApiCall call("MultiByteToWideChar");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "MultiByteToWideChar", 0);
   if (BadConversionArgs(src, srcLen, dst, dstLen)) return 0;
   std::string in(src, srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen));
   std::wstring out;
@@ -129,11 +121,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLe
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
                                LPCSTR defaultChar, LPBOOL usedDefault) {
-  ApiCall call("WideCharToMultiByte");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "WideCharToMultiByte", 0);
   if (BadConversionArgs(src, srcLen, dst, dstLen)) return 0;
   std::wstring in(src, srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen));
   std::string out;

@@ -101,11 +101,7 @@ Module* FindModule(Machine& m, HMODULE h) {
 extern "C" {
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
-  ApiCall call("GetModuleHandleW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "GetModuleHandleW", nullptr);
   if (name) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -115,11 +111,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
-  ApiCall call("GetModuleFileNameW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "GetModuleFileNameW", 0);
   if (module && module != GetModuleHandleW(nullptr)) {
     SetLastError(ERROR_INVALID_HANDLE);  // only the program's own module is known here
     return 0;
@@ -128,11 +120,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buf, DWORD size) {
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buf, DWORD size) {
-  ApiCall call("GetModuleFileNameA");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "GetModuleFileNameA", 0);
   if (module && module != GetModuleHandleW(nullptr)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
@@ -141,11 +129,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buf, DWORD size) {
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
-  ApiCall call("LoadLibraryW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "LoadLibraryW", nullptr);
   if (!lpLibFileName || !*lpLibFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -179,11 +163,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  ApiCall call("GetProcAddress");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "GetProcAddress", nullptr);
   Module* mod = FindModule(call.machine(), hModule);
   if (!mod) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -198,11 +178,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-  ApiCall call("FreeLibrary");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "FreeLibrary", FALSE);
   Machine& m = call.machine();
   Module* mod = FindModule(m, hLibModule);
   if (!mod) {

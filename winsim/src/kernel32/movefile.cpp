@@ -74,11 +74,7 @@ void Append(Machine& m, const std::wstring& source, const std::wstring& target) 
 extern "C" {
 
 BOOL WINAPI MoveFileExW(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
-  ApiCall call("MoveFileExW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "MoveFileExW", FALSE);
   if (!existing || !*existing) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

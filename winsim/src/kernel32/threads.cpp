@@ -7,17 +7,13 @@
 #include "core/scheduler.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::Machine;
 namespace sched = winsim::sched;
 
 namespace {
 
 using sched::KObject;
-
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
 
 // The object behind an event or thread handle; null when it is neither.
 std::shared_ptr<KObject> FindObject(Machine& m, HANDLE h) {
@@ -48,11 +44,7 @@ extern "C" {
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
                            LPDWORD threadId) {
-  ApiCall call("CreateThread");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "CreateThread", nullptr);
   if (!start) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -99,11 +91,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 }
 
 DWORD WINAPI ResumeThread(HANDLE thread) {
-  ApiCall call("ResumeThread");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return static_cast<DWORD>(-1);
-  }
+  WINSIM_API(call, "ResumeThread", static_cast<DWORD>(-1));
   winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(thread), sched::kThreadKind);
   if (!info) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -123,8 +111,7 @@ DWORD WINAPI ResumeThread(HANDLE thread) {
 DWORD WINAPI GetCurrentThreadId(void) { return sched::CurrentThreadId(); }
 
 BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
-  ApiCall call("GetExitCodeThread");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "GetExitCodeThread", FALSE);
   winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(thread), sched::kThreadKind);
   if (!info) return Fail(ERROR_INVALID_HANDLE);
   if (!exitCode) return Fail(ERROR_INVALID_PARAMETER);
@@ -135,11 +122,7 @@ BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
 }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
-  ApiCall call("CreateEventW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "CreateEventW", nullptr);
   if (name && *name) {
     SetLastError(ERROR_NOT_SUPPORTED);  // named events are not simulated; the tools use none
     return nullptr;
@@ -151,8 +134,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 }
 
 static BOOL SetEventState(const char* name, HANDLE event, bool state) {
-  ApiCall call(name);
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, name, FALSE);
   winsim::HandleInfo* info = call.machine().FindHandle(reinterpret_cast<uintptr_t>(event), sched::kEventKind);
   if (!info) return Fail(ERROR_INVALID_HANDLE);
   auto obj = std::static_pointer_cast<KObject>(info->object);
@@ -170,11 +152,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
   std::vector<std::shared_ptr<KObject>> objects;
   int64_t deadline = 0;
   {
-    ApiCall call("WaitForMultipleObjects");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return WAIT_FAILED;
-    }
+    WINSIM_API(call, "WaitForMultipleObjects", WAIT_FAILED);
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return WAIT_FAILED;
@@ -217,11 +195,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms) {
   std::shared_ptr<KObject> obj;
   int64_t deadline = 0;
   {
-    ApiCall call("WaitForSingleObject");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return WAIT_FAILED;
-    }
+    WINSIM_API(call, "WaitForSingleObject", WAIT_FAILED);
     obj = FindObject(call.machine(), handle);
     if (!obj) {
       SetLastError(ERROR_INVALID_HANDLE);
@@ -239,8 +213,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD ms) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  ApiCall call("CloseHandle");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "CloseHandle", FALSE);
   // The current process's pseudo-handle: closing it does nothing and succeeds.
   if (handle == INVALID_HANDLE_VALUE) return TRUE;
   Machine& m = call.machine();

@@ -52,10 +52,7 @@ int _sopen(const char* filename, int oflag, int shflag, ...) {
     pmode = va_arg(ap, int);
     va_end(ap);
   }
-  if (call.fault()) {
-    errno = static_cast<int>(call.fault());
-    return -1;
-  }
+  if (call.fault()) return call.Failed(winsim::kErrno);
   if (!filename || (shflag != _SH_DENYNO && shflag != _SH_DENYRW && shflag != _SH_DENYWR && shflag != _SH_DENYRD)) {
     errno = EINVAL;
     return -1;
@@ -108,11 +105,7 @@ int _sopen(const char* filename, int oflag, int shflag, ...) {
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
-  ApiCall call("_write");
-  if (call.fault()) {
-    errno = static_cast<int>(call.fault());
-    return -1;
-  }
+  WINSIM_API(call, "_write", winsim::kErrno);
   if (!buffer && count) {
     errno = EINVAL;
     return -1;
@@ -149,11 +142,7 @@ int _write(int fd, const void* buffer, unsigned int count) {
 }
 
 long _filelength(int fd) {
-  ApiCall call("_filelength");
-  if (call.fault()) {
-    errno = static_cast<int>(call.fault());
-    return -1;
-  }
+  WINSIM_API(call, "_filelength", winsim::kErrno);
   struct stat st;
   if (!KnownFd(call.machine(), fd) || ::fstat(fd, &st) != 0) {
     errno = EBADF;
@@ -163,11 +152,7 @@ long _filelength(int fd) {
 }
 
 int _close(int fd) {
-  ApiCall call("_close");
-  if (call.fault()) {
-    errno = static_cast<int>(call.fault());
-    return -1;
-  }
+  WINSIM_API(call, "_close", winsim::kErrno);
   if (!KnownFd(call.machine(), fd) || ::close(fd) != 0) {
     errno = EBADF;
     return -1;
@@ -181,11 +166,7 @@ int _close(int fd) {
 }
 
 int _setmode(int fd, int mode) {
-  ApiCall call("_setmode");
-  if (call.fault()) {
-    errno = static_cast<int>(call.fault());
-    return -1;
-  }
+  WINSIM_API(call, "_setmode", winsim::kErrno);
   if (mode != _O_TEXT && mode != _O_BINARY) {
     errno = EINVAL;
     return -1;

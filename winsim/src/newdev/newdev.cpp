@@ -74,11 +74,7 @@ namespace winsim {
 // the last error; the reboot word is set to DI_NEEDRESTART or DI_NEEDREBOOT when the machine says so,
 // else to 0.
 BOOL WINAPI NewdevInstallSelectedDriver(HWND, HDEVINFO DeviceInfoSet, LPCWSTR, BOOL, PDWORD bReboot) {
-  ApiCall call("InstallSelectedDriver");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "InstallSelectedDriver", FALSE);
   Machine& m = call.machine();
   pnp::DeviceInfoSet* set = pnp::FindSet(m, DeviceInfoSet);
   if (!set) return FALSE;

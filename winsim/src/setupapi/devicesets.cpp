@@ -6,6 +6,7 @@
 #include "core/pnp.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::Machine;
 using winsim::json;
 namespace pnp = winsim::pnp;
@@ -61,11 +62,6 @@ void DestroyCompatList(Machine& m, Element& e) {
 }  // namespace winsim::pnp
 
 namespace {
-
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
 
 BOOL Succeed() {
   SetLastError(NO_ERROR);
@@ -217,22 +213,14 @@ bool ReadProperty(const json& device, DWORD property, Property& out) {
 extern "C" {
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND) {
-  ApiCall call("SetupDiCreateDeviceInfoList");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return INVALID_HANDLE_VALUE;
-  }
+  WINSIM_API(call, "SetupDiCreateDeviceInfoList", INVALID_HANDLE_VALUE);
   HDEVINFO h = NewSet(call.machine(), ClassGuid);
   Succeed();
   return h;
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DWORD Flags) {
-  ApiCall call("SetupDiGetClassDevsW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return INVALID_HANDLE_VALUE;
-  }
+  WINSIM_API(call, "SetupDiGetClassDevsW", INVALID_HANDLE_VALUE);
   bool interfaces = Flags & DIGCF_DEVICEINTERFACE, all = Flags & DIGCF_ALLCLASSES;
   if (!ClassGuid && !all) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -261,8 +249,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
-  ApiCall call("SetupDiDestroyDeviceInfoList");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiDestroyDeviceInfoList", FALSE);
   Machine& m = call.machine();
   pnp::DeviceInfoSet* set = pnp::FindSet(m, DeviceInfoSet);
   if (!set) return FALSE;
@@ -272,8 +259,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiEnumDeviceInfo");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiEnumDeviceInfo", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (!DeviceInfoData) return Fail(ERROR_INVALID_PARAMETER);
@@ -285,8 +271,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
-  ApiCall call("SetupDiGetDeviceInstanceIdW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetDeviceInstanceIdW", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   pnp::Element* e = pnp::FindElement(*set, DeviceInfoData);
@@ -308,7 +293,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
   // tell which of a program's calls read which property. Bounded like the call trace.
   json& reads = m.runReport["devicePropertyReads"];
   if (reads.size() < 1000000) reads.push_back(Property);
-  if (call.fault()) return Fail(call.fault());
+  if (call.fault()) return call.Failed(FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(m, DeviceInfoSet);
   if (!set) return FALSE;
   pnp::Element* e = pnp::FindElement(*set, DeviceInfoData);
@@ -327,8 +312,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
 
 BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstanceId, HWND, DWORD OpenFlags,
                                    PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiOpenDeviceInfoW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiOpenDeviceInfoW", FALSE);
   Machine& m = call.machine();
   pnp::DeviceInfoSet* set = pnp::FindSet(m, DeviceInfoSet);
   if (!set) return FALSE;
@@ -348,8 +332,7 @@ BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstance
 }
 
 BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiSetSelectedDevice");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiSetSelectedDevice", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   pnp::Element* e = pnp::FindElement(*set, DeviceInfoData);
@@ -359,8 +342,7 @@ BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA De
 }
 
 BOOL WINAPI SetupDiGetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiGetSelectedDevice");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetSelectedDevice", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (!DeviceInfoData) return Fail(ERROR_INVALID_PARAMETER);
@@ -372,8 +354,7 @@ BOOL WINAPI SetupDiGetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA De
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_W DeviceInstallParams) {
-  ApiCall call("SetupDiGetDeviceInstallParamsW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetDeviceInstallParamsW", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (!DeviceInstallParams) return Fail(ERROR_INVALID_PARAMETER);
@@ -390,8 +371,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 
 BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_W DeviceInstallParams) {
-  ApiCall call("SetupDiSetDeviceInstallParamsW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiSetDeviceInstallParamsW", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (!DeviceInstallParams) return Fail(ERROR_INVALID_PARAMETER);

@@ -12,6 +12,7 @@
 #include "setupapi/infreader.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::Machine;
 using winsim::json;
 namespace pnp = winsim::pnp;
@@ -196,11 +197,6 @@ std::optional<DriverNode> InstalledDriverNode(Machine& m, const json& device) {
 
 namespace {
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 BOOL Succeed() {
   SetLastError(NO_ERROR);
   return TRUE;
@@ -337,8 +333,7 @@ BOOL SelectBest(ApiCall& call, HDEVINFO h, PSP_DEVINFO_DATA data) {
 extern "C" {
 
 BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType) {
-  ApiCall call("SetupDiBuildDriverInfoList");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiBuildDriverInfoList", FALSE);
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, DriverType, nullptr);
   if (!e) return FALSE;
   return BuildCompatList(call.machine(), *e);
@@ -346,8 +341,7 @@ BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
 
 BOOL WINAPI SetupDiEnumDriverInfoW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
                                    DWORD MemberIndex, PSP_DRVINFO_DATA_W DriverInfoData) {
-  ApiCall call("SetupDiEnumDriverInfoW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiEnumDriverInfoW", FALSE);
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, DriverType, nullptr);
   if (!e) return FALSE;
   if (!DriverInfoData) return Fail(ERROR_INVALID_PARAMETER);
@@ -362,8 +356,7 @@ BOOL WINAPI SetupDiGetDriverInfoDetailW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PSP_DRVINFO_DATA_W DriverInfoData,
                                         PSP_DRVINFO_DETAIL_DATA_W DriverInfoDetailData, DWORD DriverInfoDetailDataSize,
                                         PDWORD RequiredSize) {
-  ApiCall call("SetupDiGetDriverInfoDetailW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetDriverInfoDetailW", FALSE);
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, SPDIT_COMPATDRIVER, nullptr);
   if (!e) return FALSE;
   if (DriverInfoDetailData) {
@@ -416,8 +409,7 @@ BOOL WINAPI SetupDiGetDriverInfoDetailW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 BOOL WINAPI SetupDiGetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_W DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
-  ApiCall call("SetupDiGetDriverInstallParamsW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetDriverInstallParamsW", FALSE);
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, SPDIT_COMPATDRIVER, nullptr);
   if (!e) return FALSE;
   if (!DriverInstallParams) return Fail(ERROR_INVALID_PARAMETER);
@@ -434,8 +426,7 @@ BOOL WINAPI SetupDiGetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 BOOL WINAPI SetupDiSetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_W DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
-  ApiCall call("SetupDiSetDriverInstallParamsW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiSetDriverInstallParamsW", FALSE);
   pnp::Element* e = ListOwner(call, DeviceInfoSet, DeviceInfoData, SPDIT_COMPATDRIVER, nullptr);
   if (!e) return FALSE;
   if (!DriverInstallParams) return Fail(ERROR_INVALID_PARAMETER);
@@ -450,23 +441,20 @@ BOOL WINAPI SetupDiSetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiCallClassInstaller");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiCallClassInstaller", FALSE);
   // Only the choice of the best compatible driver is simulated; the tools install through newdev.
   if (InstallFunction != DIF_SELECTBESTCOMPATDRV) return Fail(ERROR_NOT_SUPPORTED);
   return SelectBest(call, DeviceInfoSet, DeviceInfoData);
 }
 
 BOOL WINAPI SetupDiSelectBestCompatDrv(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData) {
-  ApiCall call("SetupDiSelectBestCompatDrv");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiSelectBestCompatDrv", FALSE);
   return SelectBest(call, DeviceInfoSet, DeviceInfoData);
 }
 
 BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                       PSP_DRVINFO_DATA_W DriverInfoData) {
-  ApiCall call("SetupDiGetSelectedDriverW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiGetSelectedDriverW", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (!DriverInfoData) return Fail(ERROR_INVALID_PARAMETER);
@@ -481,8 +469,7 @@ BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 }
 
 BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType) {
-  ApiCall call("SetupDiDestroyDriverInfoList");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupDiDestroyDriverInfoList", FALSE);
   pnp::DeviceInfoSet* set = pnp::FindSet(call.machine(), DeviceInfoSet);
   if (!set) return FALSE;
   if (DriverType != SPDIT_COMPATDRIVER && DriverType != SPDIT_CLASSDRIVER) return Fail(ERROR_INVALID_PARAMETER);

@@ -13,6 +13,7 @@
 #include "core/registry.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::Machine;
 namespace inf = winsim::inf;
 
@@ -22,11 +23,6 @@ struct OpenInf {
   std::wstring path;  // Windows path
   inf::File file;
 };
-
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
 
 OpenInf* FindInf(Machine& m, const void* h) {
   winsim::HandleInfo* info = h ? m.FindHandle(reinterpret_cast<uintptr_t>(h), "HINF") : nullptr;
@@ -156,8 +152,7 @@ std::wstring UpperCopy(const std::wstring& s) {
 extern "C" {
 
 BOOL WINAPI SetupGetInfFileListW(PCWSTR directory, DWORD style, PWSTR buffer, DWORD size, PDWORD required) {
-  ApiCall call("SetupGetInfFileListW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupGetInfFileListW", FALSE);
   if (!(style & (INF_STYLE_OLDNT | INF_STYLE_WIN4))) return Fail(ERROR_INVALID_PARAMETER);
   std::wstring dir = directory && *directory ? std::wstring(directory) : std::wstring(inf::kInfDirectory);
   winsim::fs::path host = winsim::ToHostPath(call.machine(), dir);
@@ -191,10 +186,7 @@ BOOL WINAPI SetupGetInfFileListW(PCWSTR directory, DWORD style, PWSTR buffer, DW
 HINF WINAPI SetupOpenInfFileW(PCWSTR fileName, PCWSTR infClass, DWORD style, PUINT errorLine) {
   ApiCall call("SetupOpenInfFileW");
   if (errorLine) *errorLine = 0;
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return INVALID_HANDLE_VALUE;
-  }
+  if (call.fault()) return call.Failed(INVALID_HANDLE_VALUE);
   if (!fileName || !*fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -229,8 +221,7 @@ VOID WINAPI SetupCloseInfFile(HINF h) {
 
 BOOL WINAPI SetupGetInfInformationW(LPCVOID spec, DWORD search, PSP_INF_INFORMATION buffer, DWORD size,
                                     PDWORD required) {
-  ApiCall call("SetupGetInfInformationW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupGetInfInformationW", FALSE);
   OpenInf o;
   if (!LoadForInformation(call, spec, search, o)) return FALSE;
   std::vector<WCHAR> data = PackVersionData(call.machine(), o);
@@ -246,8 +237,7 @@ BOOL WINAPI SetupGetInfInformationW(LPCVOID spec, DWORD search, PSP_INF_INFORMAT
 
 BOOL WINAPI SetupQueryInfVersionInformationW(PSP_INF_INFORMATION info, UINT index, PCWSTR key, PWSTR buffer,
                                              DWORD size, PDWORD required) {
-  ApiCall call("SetupQueryInfVersionInformationW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupQueryInfVersionInformationW", FALSE);
   if (!CheckInformation(info, index)) return FALSE;
   VersionView v = UnpackVersionData(info);
   if (key) {
@@ -263,16 +253,14 @@ BOOL WINAPI SetupQueryInfVersionInformationW(PSP_INF_INFORMATION info, UINT inde
 
 BOOL WINAPI SetupQueryInfFileInformationW(PSP_INF_INFORMATION info, UINT index, PWSTR buffer, DWORD size,
                                           PDWORD required) {
-  ApiCall call("SetupQueryInfFileInformationW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupQueryInfFileInformationW", FALSE);
   if (!CheckInformation(info, index)) return FALSE;
   return Deliver(UnpackVersionData(info).path, buffer, size, required);
 }
 
 BOOL WINAPI SetupQueryInfOriginalFileInformationW(PSP_INF_INFORMATION info, UINT index, PSP_ALTPLATFORM_INFO,
                                                   PSP_ORIGINAL_FILE_INFO_W original) {
-  ApiCall call("SetupQueryInfOriginalFileInformationW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupQueryInfOriginalFileInformationW", FALSE);
   if (!CheckInformation(info, index) || !original) return Fail(ERROR_INVALID_PARAMETER);
   if (original->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_W)) return Fail(ERROR_INVALID_USER_BUFFER);
   VersionView v = UnpackVersionData(info);
@@ -288,8 +276,7 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationW(PSP_INF_INFORMATION info, UINT
 }
 
 BOOL WINAPI SetupFindFirstLineW(HINF h, PCWSTR section, PCWSTR key, PINFCONTEXT context) {
-  ApiCall call("SetupFindFirstLineW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupFindFirstLineW", FALSE);
   OpenInf* o = FindInf(call.machine(), h);
   if (!o) return Fail(ERROR_INVALID_HANDLE);
   if (!section || !context) return Fail(ERROR_INVALID_PARAMETER);
@@ -306,8 +293,7 @@ BOOL WINAPI SetupFindFirstLineW(HINF h, PCWSTR section, PCWSTR key, PINFCONTEXT 
 }
 
 BOOL WINAPI SetupFindNextLine(PINFCONTEXT in, PINFCONTEXT out) {
-  ApiCall call("SetupFindNextLine");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupFindNextLine", FALSE);
   if (!in || !out) return Fail(ERROR_INVALID_PARAMETER);
   OpenInf* o = FindInf(call.machine(), in->CurrentInf);
   if (!o) return Fail(ERROR_INVALID_HANDLE);
@@ -320,8 +306,7 @@ BOOL WINAPI SetupFindNextLine(PINFCONTEXT in, PINFCONTEXT out) {
 }
 
 BOOL WINAPI SetupGetStringFieldW(PINFCONTEXT context, DWORD field, PWSTR buffer, DWORD size, PDWORD required) {
-  ApiCall call("SetupGetStringFieldW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "SetupGetStringFieldW", FALSE);
   if (!context) return Fail(ERROR_INVALID_PARAMETER);
   OpenInf* o = FindInf(call.machine(), context->CurrentInf);
   if (!o) return Fail(ERROR_INVALID_HANDLE);
@@ -333,11 +318,7 @@ BOOL WINAPI SetupGetStringFieldW(PINFCONTEXT context, DWORD field, PWSTR buffer,
 }
 
 DWORD WINAPI SetupGetFieldCount(PINFCONTEXT context) {
-  ApiCall call("SetupGetFieldCount");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "SetupGetFieldCount", 0);
   OpenInf* o = context ? FindInf(call.machine(), context->CurrentInf) : nullptr;
   if (!o || context->Section >= o->file.sections.size() ||
       context->Line >= o->file.sections[context->Section].lines.size()) {

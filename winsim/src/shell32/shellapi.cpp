@@ -108,8 +108,7 @@ void Expand(Machine& m, const std::wstring& name, std::vector<std::wstring>& tar
 extern "C" {
 
 int WINAPI SHFileOperationW(LPSHFILEOPSTRUCTW op) {
-  ApiCall call("SHFileOperationW");
-  if (call.fault()) return static_cast<int>(call.fault());
+  WINSIM_API(call, "SHFileOperationW");
   if (!op || !op->pFrom) return ERROR_INVALID_PARAMETER;
   if (op->wFunc != FO_DELETE) return ERROR_CALL_NOT_IMPLEMENTED;
   op->fAnyOperationsAborted = FALSE;

@@ -9,8 +9,7 @@ using winsim::ApiCall;
 using winsim::Machine;
 
 extern "C" LSTATUS WINAPI SHDeleteKeyW(HKEY hKey, LPCWSTR pszSubKey) {
-  ApiCall call("SHDeleteKeyW");
-  if (call.fault()) return static_cast<LSTATUS>(call.fault());
+  WINSIM_API(call, "SHDeleteKeyW");
   if (!pszSubKey || !*pszSubKey) return ERROR_INVALID_PARAMETER;
   if (winsim::BadSubKey(pszSubKey)) return ERROR_BAD_PATHNAME;
   Machine& m = call.machine();

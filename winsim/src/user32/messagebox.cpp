@@ -26,11 +26,7 @@ int FirstButton(UINT type) {
 extern "C" {
 
 int WINAPI MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
-  ApiCall call("MessageBoxW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "MessageBoxW", 0);
   std::string text = winsim::WideToUtf8(lpText ? lpText : L"");
   // Windows shows "Error" when no caption is given.
   std::string caption = winsim::WideToUtf8(lpCaption ? lpCaption : L"Error");

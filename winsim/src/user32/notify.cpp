@@ -295,11 +295,7 @@ int64_t DeliverDue(Machine& m) {
 extern "C" {
 
 HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, DWORD flags) {
-  ApiCall call("RegisterDeviceNotificationW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return nullptr;
-  }
+  WINSIM_API(call, "RegisterDeviceNotificationW", nullptr);
   const auto* hdr = static_cast<const DEV_BROADCAST_HDR*>(filter);
   if (!hdr || (flags & ~static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES))) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -334,11 +330,7 @@ HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, D
 }
 
 BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle) {
-  ApiCall call("UnregisterDeviceNotification");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "UnregisterDeviceNotification", FALSE);
   Machine& m = call.machine();
   uintptr_t v = reinterpret_cast<uintptr_t>(handle);
   if (!m.CloseHandle(v, user::kNotifyKind)) {

@@ -182,8 +182,7 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-  ApiCall call("ClosePrinter");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "ClosePrinter", FALSE);
   // The client side lets go of the handle even when the spooler is gone.
   if (!call.machine().CloseHandle(reinterpret_cast<uintptr_t>(hPrinter), kHandleKind))
     return Fail(ERROR_INVALID_HANDLE);

@@ -109,11 +109,6 @@ Field MultiSz(const json& list) {
   return f;
 }
 
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 bool ListingArgsOk(ApiCall& call, LPBYTE buf, DWORD cbBuf, LPDWORD needed, LPDWORD returned) {
   if (!needed || !returned) return Fail(RPC_X_NULL_REF_POINTER);
   *needed = 0;

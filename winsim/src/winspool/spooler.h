@@ -107,6 +107,6 @@ BOOL Deliver(const std::vector<Entry<Rec>>& entries, LPBYTE buf, DWORD cbBuf, LP
 // Checks shared by the listing calls; sets the last error and the counters on failure.
 bool ListingArgsOk(ApiCall& call, LPBYTE buf, DWORD cbBuf, LPDWORD needed, LPDWORD returned);
 
-BOOL Fail(DWORD error);
+using winsim::Fail;
 
 }  // namespace winsim::spooler
