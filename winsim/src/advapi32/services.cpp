@@ -259,7 +259,6 @@ std::vector<std::string> ServiceChanges() {
 
 }  // namespace winsim
 
-using winsim::ApiCall;
 using winsim::json;
 using winsim::Machine;
 using winsim::ScObject;

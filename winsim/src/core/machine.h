@@ -183,6 +183,9 @@ bool ParseIsoMillis(const std::string& s, int64_t& out);
 // Unix milliseconds to "2026-12-06T16:17:09.042Z".
 std::string FormatIsoMillis(int64_t ms);
 
+// Whether A and B are the same text without regard to case.
+bool SameText(std::wstring_view a, std::wstring_view b);
+
 // Paths: "C:\X\Y" -> <dir>/drive_c/X/Y, matched without regard to case where the host entry exists.
 fs::path ToHostPath(Machine& m, const std::wstring& windowsPath);
 

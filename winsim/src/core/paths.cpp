@@ -8,20 +8,20 @@
 
 namespace winsim {
 
+bool SameText(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+           return std::towupper(static_cast<wint_t>(x)) == std::towupper(static_cast<wint_t>(y));
+         });
+}
+
 namespace {
 // Picks the entry of dir that matches name without regard to case, or name itself.
 fs::path MatchEntry(const fs::path& dir, const std::string& name) {
   std::error_code ec;
   if (fs::exists(dir / name, ec)) return dir / name;
   std::wstring want = Utf8ToWide(name);
-  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::wstring have = Utf8ToWide(it->path().filename().string());
-    if (have.size() == want.size() &&
-        std::equal(have.begin(), have.end(), want.begin(), [](wchar_t a, wchar_t b) {
-          return std::towupper(static_cast<wint_t>(a)) == std::towupper(static_cast<wint_t>(b));
-        }))
-      return it->path();
-  }
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+    if (SameText(Utf8ToWide(it->path().filename().string()), want)) return it->path();
   return dir / name;
 }
 }  // namespace

@@ -158,12 +158,6 @@ GUID ClassGuidOf(const json& device) {
   return g;
 }
 
-bool SameText(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-           return std::towupper(static_cast<wint_t>(x)) == std::towupper(static_cast<wint_t>(y));
-         });
-}
-
 bool ParseGuid(std::wstring_view s, GUID& out) {
   if (s.size() != 38 || s[0] != L'{' || s[37] != L'}' || s[9] != L'-' || s[14] != L'-' || s[19] != L'-' ||
       s[24] != L'-')

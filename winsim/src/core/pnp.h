@@ -40,7 +40,7 @@ DEVINST DevInstOf(Machine& m, const json& device);
 json* DeviceByDevInst(Machine& m, DEVINST devInst);
 GUID ClassGuidOf(const json& device);
 
-bool SameText(std::wstring_view a, std::wstring_view b);  // without regard to case
+using winsim::SameText;
 bool ParseGuid(std::wstring_view text, GUID& out);        // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
 std::wstring FormatGuid(const GUID& g);
 bool SameGuid(const GUID& a, const GUID& b);

@@ -13,7 +13,6 @@
 #include "core/changes.h"
 #include "winsim/files.h"
 
-using winsim::ApiCall;
 using winsim::Fail;
 using winsim::FileFlags;
 using winsim::Machine;

@@ -1,7 +1,6 @@
 // kernel32: last error, version, clock, code-page conversion and string calls.
 #include <windows.h>
 
-#include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>

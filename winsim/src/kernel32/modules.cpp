@@ -11,7 +11,6 @@
 #include "core/machine.h"
 #include "winsim/control.h"
 
-using winsim::ApiCall;
 using winsim::Machine;
 
 namespace winsim {

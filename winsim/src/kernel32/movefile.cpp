@@ -11,7 +11,6 @@
 #include "core/changes.h"
 #include "core/filemarks.h"
 
-using winsim::ApiCall;
 using winsim::Machine;
 namespace fs = std::filesystem;
 

@@ -3,7 +3,6 @@
 #include "core/pnp.h"
 #include "setupapi/infreader.h"
 
-using winsim::ApiCall;
 using winsim::Machine;
 using winsim::json;
 namespace pnp = winsim::pnp;

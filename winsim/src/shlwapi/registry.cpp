@@ -5,7 +5,6 @@
 #include "advapi32/regkeys.h"
 #include "core/changes.h"
 
-using winsim::ApiCall;
 using winsim::Machine;
 
 extern "C" LSTATUS WINAPI SHDeleteKeyW(HKEY hKey, LPCWSTR pszSubKey) {

@@ -6,7 +6,6 @@
 #include "core/machine.h"
 #include "core/registry.h"
 
-using winsim::ApiCall;
 
 namespace {
 

@@ -30,7 +30,6 @@
 #include "user32/window.h"
 #include "winsim/threads.h"
 
-using winsim::ApiCall;
 using winsim::Machine;
 using winsim::json;
 namespace fs = std::filesystem;

@@ -115,12 +115,12 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
   if (Level < 1 || Level > 3) return Fail(ERROR_INVALID_LEVEL);
   if (!LocalServer(pName)) return Fail(ERROR_INVALID_NAME);
   Machine& m = call.machine();
-  bool all = pEnvironment && SameName(pEnvironment, L"all");
+  bool all = pEnvironment && SameText(pEnvironment, L"all");
   std::wstring env = all ? std::wstring() : CanonicalEnvironment(m, pEnvironment);
   if (!all && env.empty()) return Fail(ERROR_INVALID_ENVIRONMENT);
   std::vector<const json*> drivers;
   for (const json& d : List(m, "drivers"))
-    if (all || SameName(DriverEnvironment(d), env)) drivers.push_back(&d);
+    if (all || SameText(DriverEnvironment(d), env)) drivers.push_back(&d);
   switch (Level) {
     case 1: return DeliverDrivers<DRIVER_INFO_1W>(m, drivers, 1, Fill1, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
     case 2: return DeliverDrivers<DRIVER_INFO_2W>(m, drivers, 2, Fill2, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
@@ -139,15 +139,15 @@ BOOL WINAPI DeletePrinterDriverW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriv
   json& drivers = List(m, "drivers");
   bool found = false;
   for (const json& d : drivers)
-    if (SameName(Str(d, "name"), pDriverName) && SameName(DriverEnvironment(d), env)) found = true;
+    if (SameText(Str(d, "name"), pDriverName) && SameText(DriverEnvironment(d), env)) found = true;
   if (!found) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
   // Printers exist only in the local environment, so only its drivers can be in use.
-  if (SameName(env, LocalEnvironment(m)))
+  if (SameText(env, LocalEnvironment(m)))
     for (const json& p : List(m, "printers"))
-      if (SameName(Str(p, "driver"), pDriverName)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
+      if (SameText(Str(p, "driver"), pDriverName)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
   std::string name;
   for (size_t i = drivers.size(); i-- > 0;)
-    if (SameName(Str(drivers[i], "name"), pDriverName) && SameName(DriverEnvironment(drivers[i]), env)) {
+    if (SameText(Str(drivers[i], "name"), pDriverName) && SameText(DriverEnvironment(drivers[i]), env)) {
       name = drivers[i]["name"].get<std::string>();
       drivers.erase(i);
     }
@@ -212,7 +212,7 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
   json& drivers = List(m, "drivers");
   bool replaced = false;
   for (json& old : drivers)
-    if (SameName(Str(old, "name"), info.pName) && SameName(DriverEnvironment(old), env) &&
+    if (SameText(Str(old, "name"), info.pName) && SameText(DriverEnvironment(old), env) &&
         old.value("version", 3u) == version) {
       old = d;
       replaced = true;

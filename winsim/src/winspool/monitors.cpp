@@ -16,7 +16,7 @@ namespace {
 // The printer that prints to PORT, if any.
 const json* PrinterOnPort(Machine& m, const std::wstring& port) {
   for (const json& p : List(m, "printers"))
-    if (SameName(Str(p, "port"), port)) return &p;
+    if (SameText(Str(p, "port"), port)) return &p;
   return nullptr;
 }
 
@@ -68,7 +68,7 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
   std::memcpy(&info, pMonitors, sizeof info);
   if (!info.pName || !*info.pName || !info.pDLLName || !*info.pDLLName) return Fail(ERROR_INVALID_PARAMETER);
   Machine& m = call.machine();
-  if (info.pEnvironment && *info.pEnvironment && !SameName(info.pEnvironment, LocalEnvironment(m)))
+  if (info.pEnvironment && *info.pEnvironment && !SameText(info.pEnvironment, LocalEnvironment(m)))
     return Fail(ERROR_INVALID_ENVIRONMENT);
   json& monitors = List(m, "monitors");
   if (FindByName(monitors, info.pName)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
@@ -86,7 +86,7 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
   if (DWORD e = Refusal(call)) return Fail(e);
   if (!LocalServer(pName)) return Fail(ERROR_INVALID_NAME);
   Machine& m = call.machine();
-  if (pEnvironment && *pEnvironment && !SameName(pEnvironment, LocalEnvironment(m)))
+  if (pEnvironment && *pEnvironment && !SameText(pEnvironment, LocalEnvironment(m)))
     return Fail(ERROR_INVALID_ENVIRONMENT);
   if (!pMonitorName || !*pMonitorName) return Fail(ERROR_INVALID_PARAMETER);
   json& monitors = List(m, "monitors");
@@ -95,11 +95,11 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
   std::wstring name = Str(*mon, "name");
   json& ports = List(m, "ports");
   for (const json& port : ports)
-    if (SameName(Str(port, "monitor"), name) && PrinterOnPort(m, Str(port, "name")))
+    if (SameText(Str(port, "monitor"), name) && PrinterOnPort(m, Str(port, "name")))
       return Fail(ERROR_PRINT_MONITOR_IN_USE);
   // A monitor's ports exist only through it: they go with it.
-  EraseWhere(ports, [&](const json& port) { return SameName(Str(port, "monitor"), name); });
-  EraseWhere(monitors, [&](const json& mo) { return SameName(Str(mo, "name"), name); });
+  EraseWhere(ports, [&](const json& port) { return SameText(Str(port, "monitor"), name); });
+  EraseWhere(monitors, [&](const json& mo) { return SameText(Str(mo, "name"), name); });
   winsim::RecordChange(m, "DeleteMonitor " + winsim::WideToUtf8(name));
   return TRUE;
 }
@@ -144,7 +144,7 @@ BOOL WINAPI DeletePortW(LPWSTR pName, HWND, LPWSTR pPortName) {
   if (!port) return Fail(ERROR_UNKNOWN_PORT);
   std::wstring name = Str(*port, "name");
   if (PrinterOnPort(m, name)) return Fail(ERROR_BUSY);
-  EraseWhere(ports, [&](const json& p) { return SameName(Str(p, "name"), name); });
+  EraseWhere(ports, [&](const json& p) { return SameText(Str(p, "name"), name); });
   winsim::RecordChange(m, "DeletePort " + winsim::WideToUtf8(name));
   return TRUE;
 }

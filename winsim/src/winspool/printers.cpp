@@ -210,11 +210,11 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
   json& printers = List(m, "printers");
   if (FindByName(printers, name)) return fail(ERROR_PRINTER_ALREADY_EXISTS);
   json* driver = FindByName(List(m, "drivers"), info.pDriverName);
-  if (!driver || !SameName(Str(*driver, "environment", "Windows NT x86"), LocalEnvironment(m)))
+  if (!driver || !SameText(Str(*driver, "environment", "Windows NT x86"), LocalEnvironment(m)))
     return fail(ERROR_UNKNOWN_PRINTER_DRIVER);
   json* port = FindByName(List(m, "ports"), info.pPortName);
   if (!port) return fail(ERROR_UNKNOWN_PORT);
-  if (!SameName(info.pPrintProcessor, L"winprint")) return fail(ERROR_UNKNOWN_PRINTPROCESSOR);
+  if (!SameText(info.pPrintProcessor, L"winprint")) return fail(ERROR_UNKNOWN_PRINTPROCESSOR);
 
   json p = {{"name", winsim::WideToUtf8(name)},
             {"driver", (*driver)["name"]},

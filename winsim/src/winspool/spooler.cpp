@@ -47,9 +47,9 @@ std::wstring LocalEnvironment(Machine& m) { return Utf8ToWide(State(m)["environm
 
 std::wstring CanonicalEnvironment(Machine& m, LPCWSTR environment) {
   std::wstring local = LocalEnvironment(m);
-  if (!environment || !*environment || SameName(environment, local)) return local;
+  if (!environment || !*environment || SameText(environment, local)) return local;
   for (auto& e : kEnvironments)
-    if (SameName(environment, e.name)) return e.name;
+    if (SameText(environment, e.name)) return e.name;
   return std::wstring();
 }
 
@@ -57,20 +57,13 @@ std::wstring DriverDirectory(Machine& m, LPCWSTR environment) {
   std::wstring env = CanonicalEnvironment(m, environment);
   if (env.empty()) return env;
   std::wstring localDir = Utf8ToWide(State(m)["driverDirectory"].get<std::string>());
-  if (SameName(env, LocalEnvironment(m))) return localDir;
+  if (SameText(env, LocalEnvironment(m))) return localDir;
   // Other environments live beside the local one under "spool\drivers".
   size_t slash = localDir.rfind(L'\\');
   std::wstring parent = slash == std::wstring::npos ? localDir : localDir.substr(0, slash);
   for (auto& e : kEnvironments)
     if (env == e.name) return parent + L"\\" + e.dir;
   return std::wstring();
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i]))) return false;
-  return true;
 }
 
 std::wstring Str(const json& obj, const char* key, const char* fallback) {
@@ -81,7 +74,7 @@ std::wstring Str(const json& obj, const char* key, const char* fallback) {
 
 json* FindByName(json& list, const std::wstring& name) {
   for (json& e : list)
-    if (SameName(Str(e, "name"), name)) return &e;
+    if (SameText(Str(e, "name"), name)) return &e;
   return nullptr;
 }
 

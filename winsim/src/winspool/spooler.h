@@ -24,7 +24,7 @@ std::wstring DriverDirectory(Machine& m, LPCWSTR environment);
 std::wstring CanonicalEnvironment(Machine& m, LPCWSTR environment);
 extern const wchar_t kSystemDirectory[];
 
-bool SameName(const std::wstring& a, const std::wstring& b);
+using winsim::SameText;
 std::wstring Str(const json& obj, const char* key, const char* fallback = "");
 // The entry of LIST whose "name" matches without regard to case; nullptr when none.
 json* FindByName(json& list, const std::wstring& name);
