@@ -79,14 +79,14 @@ class Machine {
   // What the parts of winsim add to last-run.json (message boxes shown, objects changed, ...).
   json runReport = json::object();
 
-  // user32's classes, windows, message queues and device notifications (window.cpp): they belong
+  // user32's classes, windows, message queues and device notifications (user32/window.cpp): they belong
   // to the program that runs on this machine, so a fresh machine starts without any.
   std::shared_ptr<void> user;
 
-  // Lookups of the Plug and Play devices by instance ID and by parent (devices.cpp), built from
+  // Lookups of the Plug and Play devices by instance ID and by parent (core/pnp.cpp), built from
   // `devices` when first needed and again whenever that list has grown or the file was reloaded.
   std::shared_ptr<void> deviceIndex;
-  std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (inf.cpp)
+  std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (setupapi/infreader.cpp)
   unsigned loads = 0;  // times machine.json was read into `doc`
 
   // Hooks of the parts of winsim that keep typed state: called before the machine is saved.

@@ -79,7 +79,7 @@ int64_t DeadlineAfter(Machine& m, DWORD ms);
 
 // Called with both locks held from inside every blocking loop: delivers what is due (the device
 // timeline, plug requests) and reports the earliest time something else will become due.
-// Implemented in notify.cpp.
+// Implemented in user32/notify.cpp.
 int64_t DeliverDue(Machine& m);
 // Whether a blocked thread must look for plug requests itself, every kRequestPollMs: the program
 // listens for devices and no watcher tells it when a request comes.
