@@ -12,7 +12,7 @@
 #include "core/filemarks.h"
 #include "core/machine.h"
 #include "core/registry.h"
-#include "winspool/spooler.h"
+#include "winspool/spoolerstate.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
 #include "winsim/threads.h"

@@ -4,7 +4,7 @@
 
 #include "core/changes.h"
 #include "core/registry.h"
-#include "winspool/spooler.h"
+#include "winspool/spoolerstate.h"
 
 using winsim::ApiCall;
 using winsim::Machine;

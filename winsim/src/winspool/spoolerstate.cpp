@@ -1,5 +1,5 @@
 // The simulated print spooler's state and what its calls share.
-#include "winspool/spooler.h"
+#include "winspool/spoolerstate.h"
 
 #include <cwctype>
 
