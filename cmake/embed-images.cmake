@@ -19,7 +19,7 @@ foreach(f IN LISTS files)
 endforeach()
 file(WRITE ${OUT}.tmp
 "// Generated from examples/machines/images by cmake/embed-images.cmake.\n"
-"#include \"machine.h\"\n\nnamespace winsim {\nnamespace {\n${body}\n"
+"#include \"core/machine.h\"\n\nnamespace winsim {\nnamespace {\n${body}\n"
 "struct Entry { const char* image; const char* path; const unsigned char* data; size_t size; };\n"
 "const Entry kEntries[] = {\n${table}};\n}  // namespace\n\n"
 "const std::map<std::string, ImageFiles>& BuiltinImages() {\n"

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "devices.h"
-#include "files.h"
-#include "machine.h"
-#include "registry.h"
-#include "spooler.h"
+#include "core/pnp.h"
+#include "core/filemarks.h"
+#include "core/machine.h"
+#include "core/registry.h"
+#include "winspool/spoolerstate.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
 #include "winsim/threads.h"

@@ -1,0 +1,44 @@
+// What machine.json says about single files: read-only, or in use by another program. Shared by
+// the file, directory and shell calls so that they agree on a file's state.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/machine.h"
+
+namespace winsim {
+
+struct FileFlags {
+  bool readOnly = false;
+  // Open in another program that lets others read the file but not change or delete it, as a
+  // loaded DLL is.
+  bool inUse = false;
+  // The image of a running program: Windows maps it for execution, so it refuses deletion with
+  // ERROR_ACCESS_DENIED (not the sharing violation of a file held open), yet it can be renamed
+  // and its deletion scheduled for the next restart.
+  bool running = false;
+};
+
+// The entry of machine.json's "files" section for the file at WINDOWSPATH. Keys are Windows paths,
+// matched by the host file they name, so case and the spelling of the path do not matter.
+FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath);
+// Replaces that entry; an entry with no flag set is removed.
+void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& flags);
+
+// Where a path that names nothing fails: ERROR_FILE_NOT_FOUND when its directory exists,
+// ERROR_PATH_NOT_FOUND when not.
+DWORD MissingError(const fs::path& host);
+// A name against a pattern of '*' and '?', without regard to case.
+bool WildMatch(const wchar_t* pattern, const wchar_t* name);
+
+// A junction: a host symbolic link to a directory. Windows lists it as a directory reparse point,
+// removes the link alone with RemoveDirectoryW, and reaches the target through it.
+bool IsJunction(const fs::path& host);
+
+// What the Session Manager does at boot: carries out the deletions and renames that MoveFileExW
+// scheduled in PendingFileRenameOperations, in order, and clears the value. One line per
+// operation, saying what became of it. No program runs then, so the running marks go too.
+std::vector<std::string> CarryOutPendingOperations(Machine& m);
+
+}  // namespace winsim

@@ -1,0 +1,134 @@
+// `winsim show`: a machine directory described for a person, read without loading it.
+#include <algorithm>
+#include <sstream>
+
+#include "core/machine.h"
+#include "winsim/control.h"
+
+namespace winsim {
+
+namespace pnp {
+std::string DescribeDevices(const json& doc);  // core/pnp.cpp
+}
+
+namespace {
+
+// Services and the spooler's objects, one line each, in the machine's own order.
+void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
+  auto text = [](const json& obj, const char* key) {
+    auto it = obj.find(key);
+    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  auto list = [](const json& obj, const char* key) {
+    auto it = obj.find(key);
+    return it != obj.end() && it->is_array() ? *it : json::array();
+  };
+  out << "\nServices:\n";
+  for (const json& sv : list(doc, "services")) {
+    out << "  " << text(sv, "name") << "  " << (sv.contains("state") ? text(sv, "state") : "stopped") << "  ("
+        << text(sv, "displayName") << "; start " << sv.value("startMs", 0) << " ms, stop " << sv.value("stopMs", 0)
+        << " ms";
+    if (!sv.value("acceptsStop", true)) out << "; refuses stop";
+    if (sv.value("startError", 0u)) out << "; start fails with " << sv.value("startError", 0u);
+    json deps = list(sv, "dependencies");
+    if (!deps.empty()) {
+      out << "; depends on";
+      for (const json& d : deps) out << " " << (d.is_string() ? d.get<std::string>() : d.dump());
+    }
+    out << ")\n";
+  }
+  if (!doc.contains("spooler") || !doc["spooler"].is_object()) return;
+  const json& sp = doc["spooler"];
+  out << "\nSpooler (" << text(sp, "environment") << ", driver directory " << text(sp, "driverDirectory") << "):\n";
+  out << "  Printers:\n";
+  for (const json& p : list(sp, "printers")) {
+    out << "    " << text(p, "name") << "  driver \"" << text(p, "driver") << "\", port " << text(p, "port") << ", "
+        << p.value("jobs", 0) << " job(s)";
+    if (p.value("pendingDeletion", false)) out << ", pending deletion";
+    out << "\n";
+  }
+  out << "  Drivers:\n";
+  for (const json& d : list(sp, "drivers")) {
+    out << "    " << text(d, "name") << "  (" << (d.contains("environment") ? text(d, "environment") : "Windows NT x86")
+        << ", version " << d.value("version", 3) << ")";
+    if (!text(d, "monitor").empty()) out << ", monitor \"" << text(d, "monitor") << "\"";
+    out << "\n";
+  }
+  out << "  Monitors:\n";
+  for (const json& m : list(sp, "monitors")) out << "    " << text(m, "name") << "  (" << text(m, "dll") << ")\n";
+  out << "  Ports:\n";
+  for (const json& p : list(sp, "ports")) out << "    " << text(p, "name") << "  monitor \"" << text(p, "monitor") << "\"\n";
+}
+
+}  // namespace
+
+std::string DescribeMachine(const std::string& dir) {
+  fs::path d = fs::absolute(dir);
+  std::string jsonText = ReadHostFile(d / "machine.json");
+  json doc;
+  try {
+    doc = json::parse(jsonText);
+  } catch (const json::parse_error& e) {
+    throw MachineError((d / "machine.json").string(), LineOfOffset(jsonText, e.byte ? e.byte - 1 : 0), e.what());
+  }
+  Registry reg;
+  if (fs::exists(d / "system.reg")) reg.Import(ReadHostFile(d / "system.reg"), (d / "system.reg").string());
+
+  std::ostringstream out;
+  out << "Machine " << d.string() << "\n";
+  if (doc.contains("os")) {
+    auto& os = doc["os"];
+    out << "  Windows " << os.value("major", 0) << "." << os.value("minor", 0) << " build "
+        << os.value("build", 0) << ", platform " << os.value("platformId", 0) << ", \""
+        << os.value("csdVersion", std::string()) << "\"\n";
+  }
+  if (doc.contains("clock") && doc["clock"].value("virtual", false))
+    out << "  Clock: virtual, now " << doc["clock"].value("now", std::string()) << "\n";
+  else
+    out << "  Clock: real\n";
+
+  DescribeServicesAndSpooler(doc, out);
+  out << pnp::DescribeDevices(doc);
+
+  out << "\nRegistry (system.reg):\n";
+  std::istringstream regText(reg.Export());
+  std::string line;
+  std::getline(regText, line);  // header
+  while (std::getline(regText, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) out << "  " << line << "\n";
+  }
+
+  out << "\nFiles (drive_c):\n";
+  fs::path c = d / "drive_c";
+  // The read-only, in-use and running marks by host path, so that any spelling of a key finds its file.
+  std::map<fs::path, std::string> marks;
+  if (doc.contains("files") && doc["files"].is_object()) {
+    Machine paths;
+    paths.dir = d;
+    for (auto& [key, value] : doc["files"].items()) {
+      if (!value.is_object()) continue;
+      std::string mark;
+      if (value.value("readOnly", false)) mark += ", read-only";
+      if (value.value("inUse", false)) mark += ", in use";
+      if (value.value("running", false)) mark += ", running";
+      if (!mark.empty()) marks[ToHostPath(paths, Utf8ToWide(key))] = mark;
+    }
+  }
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(c, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    std::string rel = fs::relative(it->path(), c).string();
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+    if (it->is_directory()) files.push_back("C:\\" + rel + "\\");
+    else
+      files.push_back("C:\\" + rel + "  (" + std::to_string(it->file_size()) + " bytes" +
+                      (marks.count(it->path()) ? marks[it->path()] : std::string()) + ")");
+  }
+  std::sort(files.begin(), files.end());
+  for (auto& f : files) out << "  " << f << "\n";
+  return out.str();
+}
+
+}  // namespace winsim
