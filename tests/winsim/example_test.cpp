@@ -46,6 +46,8 @@ TEST(ExampleMachines, EachStepFindsWhatItNames) {
       {"a syntax error", "{\n  \"remove\": [\"C:\\\\Q52PLX\"],\n  \"reg\": [edit.reg]\n}", nullptr,
        "example.json:3"},
       {"a step of the wrong type", "{\n\n  \"stage\": [{\"inf\": 7}]}", nullptr, "example.json:3"},
+      // Reported by the parser without a position: the error still names the number's line.
+      {"a number too large", "{\n  \"remove\": [],\n  \"x\": 1E999\n}", nullptr, "example.json:3"},
   };
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -55,10 +55,13 @@ TEST_F(ToolTest, ShowListsVersionServicesRegistryAndFiles) {
             std::string::npos);
   EXPECT_NE(r.out.find("C:\\Q52PLX\\vexaq52setup.exe  ("), std::string::npos);
 
-  WriteFile(dir + "/machine.json", "{\n  \"os\": \n}\n");
-  r = Tool({"show", dir});
-  EXPECT_EQ(r.status, winsim::kExitBadMachine);
-  EXPECT_NE(r.err.find(dir + "/machine.json:3"), std::string::npos) << r.err;
+  // A syntax error, and a number too large for a double (which the parser reports without a place).
+  for (auto [text, line] : {std::pair{"{\n  \"os\": \n}\n", ":3"}, {"{\n  \"os\": 9E99999\n}\n", ":2"}}) {
+    WriteFile(dir + "/machine.json", text);
+    r = Tool({"show", dir});
+    EXPECT_EQ(r.status, winsim::kExitBadMachine);
+    EXPECT_NE(r.err.find(dir + "/machine.json" + line), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(ToolTest, JobsAddQueuesOnTheNamedPrinterAndShowListsThem) {

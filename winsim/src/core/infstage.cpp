@@ -119,11 +119,7 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
   std::string step;
   json ex;
   try {
-    try {
-      ex = json::parse(text);
-    } catch (const json::parse_error& e) {
-      throw MachineError(examplePath.string(), LineOfOffset(text, e.byte ? e.byte - 1 : 0), e.what());
-    }
+    ex = ParseJsonText(text, examplePath.string());
     if (!ex.is_object()) throw MachineError(examplePath.string(), 1, "expected a JSON object");
     step = "image";
     CreateMachine(dir, ex.value("image", DefaultImage()));

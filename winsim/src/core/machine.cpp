@@ -102,6 +102,42 @@ int LineOfKey(const std::string& text, const std::string& key) {
   return pos == std::string::npos ? 0 : LineOfOffset(text, pos);
 }
 
+namespace {
+// Takes the place of an error in a JSON text: the parser reports a number too large for a double
+// as out of range, an exception that carries no position, through the same call as a syntax error.
+struct ErrorPlace : nlohmann::json_sax<json> {
+  size_t byte = 0;
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override {
+    byte = position;
+    return false;
+  }
+};
+}  // namespace
+
+json ParseJsonText(const std::string& text, const std::string& file) {
+  try {
+    return json::parse(text);
+  } catch (const json::parse_error& e) {
+    throw MachineError(file, LineOfOffset(text, e.byte ? e.byte - 1 : 0), e.what());
+  } catch (const json::exception& e) {
+    ErrorPlace place;
+    json::sax_parse(text, &place);
+    throw MachineError(file, LineOfOffset(text, place.byte ? place.byte - 1 : 0), e.what());
+  }
+}
+
 // ---------------------------------------------------------------- load and save
 
 void Machine::Load(const fs::path& d) {
@@ -114,12 +150,8 @@ void Machine::Load(const fs::path& d) {
   if (lockFd_ >= 0) ::flock(lockFd_, LOCK_EX);
 
   std::string text = ReadHostFile(jsonPath);
-  try {
-    doc = json::parse(text);
-    ++loads;
-  } catch (const json::parse_error& e) {
-    throw MachineError(jsonPath.string(), LineOfOffset(text, e.byte ? e.byte - 1 : 0), e.what());
-  }
+  doc = ParseJsonText(text, jsonPath.string());
+  ++loads;
   if (!doc.is_object()) throw MachineError(jsonPath.string(), 1, "expected a JSON object");
 
   if (fs::exists(regPath)) registry.Import(ReadHostFile(regPath), regPath.string());

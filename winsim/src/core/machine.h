@@ -172,6 +172,8 @@ inline BOOL Fail(DWORD error) {
 
 // Line (from 1) of a byte offset of TEXT, for errors about a file a person edits.
 int LineOfOffset(const std::string& text, size_t offset);
+// TEXT as JSON; a MachineError naming FILE and the line at fault when it is not.
+json ParseJsonText(const std::string& text, const std::string& file);
 // Line of the first occurrence of "KEY" (quoted) in a JSON text; 0 when it is not there.
 int LineOfKey(const std::string& text, const std::string& key);
 

@@ -65,12 +65,7 @@ void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
 std::string DescribeMachine(const std::string& dir) {
   fs::path d = fs::absolute(dir);
   std::string jsonText = ReadHostFile(d / "machine.json");
-  json doc;
-  try {
-    doc = json::parse(jsonText);
-  } catch (const json::parse_error& e) {
-    throw MachineError((d / "machine.json").string(), LineOfOffset(jsonText, e.byte ? e.byte - 1 : 0), e.what());
-  }
+  json doc = ParseJsonText(jsonText, (d / "machine.json").string());
   Registry reg;
   if (fs::exists(d / "system.reg")) reg.Import(ReadHostFile(d / "system.reg"), (d / "system.reg").string());
 

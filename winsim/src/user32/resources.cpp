@@ -14,7 +14,6 @@
 #include "core/registry.h"
 #include "winsim/resources.h"
 
-using winsim::ApiCall;
 
 namespace winsim {
 namespace {
@@ -140,11 +139,7 @@ using namespace winsim;
 extern "C" {
 
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
-  ApiCall call("LoadStringW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "LoadStringW", 0);
   if (!lpBuffer || cchBufferMax < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -186,11 +181,7 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
 }
 
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
-  ApiCall call("LoadIconW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return NULL;
-  }
+  WINSIM_API(call, "LoadIconW", nullptr);
   if (!lpIconName) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return NULL;
@@ -215,11 +206,7 @@ HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName) {
 }
 
 HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
-  ApiCall call("LoadCursorW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return NULL;
-  }
+  WINSIM_API(call, "LoadCursorW", nullptr);
   if (!lpCursorName) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return NULL;
@@ -242,11 +229,7 @@ HCURSOR WINAPI LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName) {
 }
 
 HACCEL WINAPI LoadAcceleratorsW(HINSTANCE hInstance, LPCWSTR lpTableName) {
-  ApiCall call("LoadAcceleratorsW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return NULL;
-  }
+  WINSIM_API(call, "LoadAcceleratorsW", nullptr);
   DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
   const ResourceScript* r = lpTableName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
   if (!r || (error = Missing(r->accelerators, NameOf(lpTableName))) != 0) {
@@ -276,11 +259,7 @@ const std::vector<ACCEL>* TableOf(HACCEL h) {
 extern "C" {
 
 int WINAPI CopyAcceleratorTableW(HACCEL hAccelSrc, LPACCEL lpAccelDst, int cAccelEntries) {
-  ApiCall call("CopyAcceleratorTableW");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, "CopyAcceleratorTableW", 0);
   const std::vector<ACCEL>* table = TableOf(hAccelSrc);
   if (!table) {
     SetLastError(ERROR_INVALID_ACCEL_HANDLE);
@@ -296,11 +275,7 @@ int WINAPI CopyAcceleratorTableW(HACCEL hAccelSrc, LPACCEL lpAccelDst, int cAcce
 int WINAPI TranslateAcceleratorW(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg) {
   WPARAM command = 0;
   {
-    ApiCall call("TranslateAcceleratorW");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return 0;
-    }
+    WINSIM_API(call, "TranslateAcceleratorW", 0);
     const std::vector<ACCEL>* table = TableOf(hAccTable);
     if (!table) {
       SetLastError(ERROR_INVALID_ACCEL_HANDLE);
@@ -345,11 +320,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
   uintptr_t box = 0;
   size_t record = 0;
   {
-    ApiCall call("DialogBoxParamW");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return -1;
-    }
+    WINSIM_API(call, "DialogBoxParamW", -1);
     DWORD error = ERROR_RESOURCE_NAME_NOT_FOUND;
     const ResourceScript* r = lpTemplateName ? ModuleResources(call.machine(), hInstance, error) : nullptr;
     int id = r ? NameOf(lpTemplateName) : -1;
@@ -397,11 +368,7 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
-  ApiCall call("EndDialog");
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return FALSE;
-  }
+  WINSIM_API(call, "EndDialog", FALSE);
   auto it = OpenDialogs().find(reinterpret_cast<uintptr_t>(hDlg));
   if (it == OpenDialogs().end()) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);

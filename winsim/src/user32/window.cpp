@@ -7,6 +7,7 @@
 #include "user32/window.h"
 
 using winsim::ApiCall;
+using winsim::Fail;
 using winsim::Machine;
 using winsim::json;
 namespace sched = winsim::sched;
@@ -34,11 +35,6 @@ json& ReportEntry(Machine& m, const char* list) {
 
 namespace {
 
-BOOL Fail(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 bool SameName(const std::wstring& a, LPCWSTR b) {
   return lstrcmpiW(a.c_str(), b) == 0;
 }
@@ -52,11 +48,7 @@ user::WndClass* FindClass(user::State& st, LPCWSTR name) {
 }
 
 ATOM AddClass(const char* function, LPCWSTR name, WNDPROC proc) {
-  ApiCall call(function);
-  if (call.fault()) {
-    SetLastError(call.fault());
-    return 0;
-  }
+  WINSIM_API(call, function, 0);
   if (!name || IS_INTRESOURCE(name) || !*name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -142,11 +134,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWO
   HWND h = nullptr;
   WNDPROC proc = nullptr;
   {
-    ApiCall call("CreateWindowExW");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return nullptr;
-    }
+    WINSIM_API(call, "CreateWindowExW", nullptr);
     Machine& m = call.machine();
     std::lock_guard<std::mutex> g(sched::Get().mu);
     user::State& st = user::Of(m);
@@ -200,8 +188,7 @@ BOOL WINAPI IsWindowVisible(HWND h) {
 }
 
 BOOL WINAPI ShowWindow(HWND h, int cmd) {
-  ApiCall call("ShowWindow");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "ShowWindow", FALSE);
   Machine& m = call.machine();
   std::lock_guard<std::mutex> g(sched::Get().mu);
   user::Window* w = user::FindWindow(user::Of(m), h);
@@ -216,8 +203,7 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
 }
 
 BOOL WINAPI UpdateWindow(HWND h) {
-  ApiCall call("UpdateWindow");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "UpdateWindow", FALSE);
   Machine& m = call.machine();
   std::lock_guard<std::mutex> g(sched::Get().mu);
   user::Window* w = user::FindWindow(user::Of(m), h);
@@ -239,8 +225,7 @@ LRESULT WINAPI DefWindowProcW(HWND h, UINT msg, WPARAM, LPARAM) {
 BOOL WINAPI DestroyWindow(HWND h) {
   WNDPROC proc = nullptr;
   {
-    ApiCall call("DestroyWindow");
-    if (call.fault()) return Fail(call.fault());
+    WINSIM_API(call, "DestroyWindow", FALSE);
     std::lock_guard<std::mutex> g(sched::Get().mu);
     user::Window* w = user::FindWindow(user::Of(call.machine()), h);
     if (!w) return Fail(ERROR_INVALID_WINDOW_HANDLE);
@@ -289,11 +274,7 @@ BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT*) {
 
 BOOL WINAPI GetMessageW(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
   {
-    ApiCall call("GetMessageW");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return -1;
-    }
+    WINSIM_API(call, "GetMessageW", -1);
     if (!msg) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return -1;
@@ -340,8 +321,7 @@ BOOL WINAPI GetMessageW(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
 }
 
 BOOL WINAPI PostMessageW(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
-  ApiCall call("PostMessageW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "PostMessageW", FALSE);
   sched::Scheduler& s = sched::Get();
   std::lock_guard<std::mutex> g(s.mu);
   user::State& st = user::Of(call.machine());
@@ -363,8 +343,7 @@ BOOL WINAPI PostMessageW(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
-  ApiCall call("PostThreadMessageW");
-  if (call.fault()) return Fail(call.fault());
+  WINSIM_API(call, "PostThreadMessageW", FALSE);
   sched::Scheduler& s = sched::Get();
   std::lock_guard<std::mutex> g(s.mu);
   user::State& st = user::Of(call.machine());
@@ -415,11 +394,7 @@ LRESULT WINAPI SendMessageW(HWND h, UINT message, WPARAM wParam, LPARAM lParam) 
   auto reply = std::make_shared<user::Reply>();
   DWORD owner = 0;
   {
-    ApiCall call("SendMessageW");
-    if (call.fault()) {
-      SetLastError(call.fault());
-      return 0;
-    }
+    WINSIM_API(call, "SendMessageW", 0);
     sched::Scheduler& s = sched::Get();
     std::lock_guard<std::mutex> g(s.mu);
     user::State& st = user::Of(call.machine());
