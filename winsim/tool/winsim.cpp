@@ -215,11 +215,10 @@ int Run(const std::vector<std::string>& a) {
     unsigned total = 0;
     std::string name;
     EditMachine(a[2], [&](winsim::Machine& m) {
-      json* p = winsim::spooler::FindByName(winsim::spooler::List(m, "printers"), winsim::Utf8ToWide(a[3]));
+      auto* p = winsim::spooler::FindByName(winsim::spooler::State(m).printers, winsim::Utf8ToWide(a[3]));
       if (!p) throw std::runtime_error(a[2] + ": no printer named '" + a[3] + "'");
-      total = p->value("jobs", 0u) + n;
-      (*p)["jobs"] = total;
-      name = (*p)["name"].get<std::string>();
+      total = p->jobs += n;
+      name = p->name;
     });
     std::cout << name << ": " << total << " job(s) queued\n";
     return 0;

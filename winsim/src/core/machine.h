@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "core/registry.h"
+#include "winsim/model_spooler.h"
 
 namespace winsim {
 
@@ -44,7 +46,9 @@ struct HandleInfo {
 class Machine {
  public:
   fs::path dir;
-  json doc;  // machine.json; sections are read by the parts of winsim that need them
+  json doc;  // machine.json; sections without a model below are read by the parts of winsim that need them
+  // The sections read into their models when first used, and written back into `doc` on saving.
+  std::optional<model::Spooler> spooler;
   Registry registry;
 
   std::vector<Fault> faults;

@@ -38,26 +38,24 @@ void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
     out << ")\n";
   }
   if (!doc.contains("spooler") || !doc["spooler"].is_object()) return;
-  const json& sp = doc["spooler"];
-  out << "\nSpooler (" << text(sp, "environment") << ", driver directory " << text(sp, "driverDirectory") << "):\n";
+  const model::Spooler sp = model::ReadSpooler(doc["spooler"]);
+  out << "\nSpooler (" << sp.environment << ", driver directory " << sp.driverDirectory << "):\n";
   out << "  Printers:\n";
-  for (const json& p : list(sp, "printers")) {
-    out << "    " << text(p, "name") << "  driver \"" << text(p, "driver") << "\", port " << text(p, "port") << ", "
-        << p.value("jobs", 0) << " job(s)";
-    if (p.value("pendingDeletion", false)) out << ", pending deletion";
+  for (const auto& p : sp.printers) {
+    out << "    " << p.name << "  driver \"" << p.driver << "\", port " << p.port << ", " << p.jobs << " job(s)";
+    if (p.pendingDeletion) out << ", pending deletion";
     out << "\n";
   }
   out << "  Drivers:\n";
-  for (const json& d : list(sp, "drivers")) {
-    out << "    " << text(d, "name") << "  (" << (d.contains("environment") ? text(d, "environment") : "Windows NT x86")
-        << ", version " << d.value("version", 3) << ")";
-    if (!text(d, "monitor").empty()) out << ", monitor \"" << text(d, "monitor") << "\"";
+  for (const auto& d : sp.drivers) {
+    out << "    " << d.name << "  (" << d.environment << ", version " << d.version << ")";
+    if (d.monitor.value_or("") != "") out << ", monitor \"" << *d.monitor << "\"";
     out << "\n";
   }
   out << "  Monitors:\n";
-  for (const json& m : list(sp, "monitors")) out << "    " << text(m, "name") << "  (" << text(m, "dll") << ")\n";
+  for (const auto& m : sp.monitors) out << "    " << m.name << "  (" << m.dll << ")\n";
   out << "  Ports:\n";
-  for (const json& p : list(sp, "ports")) out << "    " << text(p, "name") << "  monitor \"" << text(p, "monitor") << "\"\n";
+  for (const auto& p : sp.ports) out << "    " << p.name << "  monitor \"" << p.monitor << "\"\n";
 }
 
 }  // namespace

@@ -2,53 +2,47 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
+
 #include "core/changes.h"
 #include "core/registry.h"
 #include "winspool/spoolerstate.h"
 
 using winsim::ApiCall;
 using winsim::Machine;
-using winsim::json;
+using winsim::model::Driver;
 namespace fs = winsim::fs;
 using namespace winsim::spooler;
 
 namespace {
 
-std::wstring DriverEnvironment(const json& d) { return Str(d, "environment", "Windows NT x86"); }
-
 // Where an installed driver's files are: the version directory below its environment's
 // driver directory ("...\w32x86\3").
-std::wstring VersionDirectory(Machine& m, const json& d) {
-  std::wstring env = DriverEnvironment(d);
-  return DriverDirectory(m, env.c_str()) + L"\\" + std::to_wstring(d.value("version", 3u));
+std::wstring VersionDirectory(Machine& m, const Driver& d) {
+  return DriverDirectory(m, W(d.environment).c_str()) + L"\\" + std::to_wstring(d.version);
 }
 
-Field FilePath(const std::wstring& dir, const json& d, const char* key) {
-  std::wstring f = Str(d, key);
-  return f.empty() ? None() : S(dir + L"\\" + f);
-}
+Field FilePath(const std::wstring& dir, const std::string& file) { return file.empty() ? None() : S(dir + L"\\" + W(file)); }
+Field Optional(const std::optional<std::string>& s) { return s && !s->empty() ? S(W(*s)) : None(); }
 
 template <typename Rec>
-std::vector<Entry<Rec>> Records(Machine& m, const std::vector<const json*>& drivers, int level) {
-  std::vector<Entry<Rec>> out;
-  for (const json* d : drivers) {
-    Entry<Rec> e{{S(Str(*d, "name"))}, nullptr, d};
+std::vector<Entry<Rec, Driver>> Records(Machine& m, const std::vector<const Driver*>& drivers, int level) {
+  std::vector<Entry<Rec, Driver>> out;
+  for (const Driver* d : drivers) {
+    Entry<Rec, Driver> e{{S(W(d->name))}, nullptr, d};
     if (level >= 2) {
       std::wstring dir = VersionDirectory(m, *d);
-      e.fields.push_back(S(DriverEnvironment(*d)));
-      e.fields.push_back(FilePath(dir, *d, "driverPath"));
-      e.fields.push_back(FilePath(dir, *d, "dataFile"));
-      e.fields.push_back(FilePath(dir, *d, "configFile"));
+      e.fields.push_back(S(W(d->environment)));
+      e.fields.push_back(FilePath(dir, d->driverPath));
+      e.fields.push_back(FilePath(dir, d->dataFile));
+      e.fields.push_back(FilePath(dir, d->configFile));
       if (level >= 3) {
-        e.fields.push_back(FilePath(dir, *d, "helpFile"));
-        json full = json::array();
-        if (d->contains("dependentFiles"))
-          for (auto& f : (*d)["dependentFiles"])
-            full.push_back(winsim::WideToUtf8(dir + L"\\" + winsim::Utf8ToWide(f.get<std::string>())));
+        e.fields.push_back(FilePath(dir, d->helpFile.value_or("")));
+        std::vector<std::wstring> full;
+        for (auto& f : d->dependentFiles) full.push_back(dir + L"\\" + W(f));
         e.fields.push_back(MultiSz(full));
-        std::wstring monitor = Str(*d, "monitor"), dataType = Str(*d, "defaultDataType");
-        e.fields.push_back(monitor.empty() ? None() : S(monitor));
-        e.fields.push_back(dataType.empty() ? None() : S(dataType));
+        e.fields.push_back(Optional(d->monitor));
+        e.fields.push_back(Optional(d->defaultDataType));
       }
     }
     out.push_back(e);
@@ -56,17 +50,17 @@ std::vector<Entry<Rec>> Records(Machine& m, const std::vector<const json*>& driv
   return out;
 }
 
-void Fill1(DRIVER_INFO_1W& r, const json&, LPWSTR* s) { r.pName = s[0]; }
-void Fill2(DRIVER_INFO_2W& r, const json& d, LPWSTR* s) {
-  r.cVersion = d.value("version", 3u);
+void Fill1(DRIVER_INFO_1W& r, const Driver&, LPWSTR* s) { r.pName = s[0]; }
+void Fill2(DRIVER_INFO_2W& r, const Driver& d, LPWSTR* s) {
+  r.cVersion = d.version;
   r.pName = s[0];
   r.pEnvironment = s[1];
   r.pDriverPath = s[2];
   r.pDataFile = s[3];
   r.pConfigFile = s[4];
 }
-void Fill3(DRIVER_INFO_3W& r, const json& d, LPWSTR* s) {
-  r.cVersion = d.value("version", 3u);
+void Fill3(DRIVER_INFO_3W& r, const Driver& d, LPWSTR* s) {
+  r.cVersion = d.version;
   r.pName = s[0];
   r.pEnvironment = s[1];
   r.pDriverPath = s[2];
@@ -79,7 +73,7 @@ void Fill3(DRIVER_INFO_3W& r, const json& d, LPWSTR* s) {
 }
 
 template <typename Rec>
-BOOL DeliverDrivers(Machine& m, const std::vector<const json*>& drivers, int level, void (*fill)(Rec&, const json&, LPWSTR*),
+BOOL DeliverDrivers(Machine& m, const std::vector<const Driver*>& drivers, int level, void (*fill)(Rec&, const Driver&, LPWSTR*),
                     LPBYTE buf, DWORD cbBuf, LPDWORD needed, LPDWORD returned) {
   auto entries = Records<Rec>(m, drivers, level);
   for (auto& e : entries) e.fill = fill;
@@ -118,9 +112,9 @@ BOOL WINAPI EnumPrinterDriversW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level, 
   bool all = pEnvironment && SameText(pEnvironment, L"all");
   std::wstring env = all ? std::wstring() : CanonicalEnvironment(m, pEnvironment);
   if (!all && env.empty()) return Fail(ERROR_INVALID_ENVIRONMENT);
-  std::vector<const json*> drivers;
-  for (const json& d : List(m, "drivers"))
-    if (all || SameText(DriverEnvironment(d), env)) drivers.push_back(&d);
+  std::vector<const Driver*> drivers;
+  for (const Driver& d : State(m).drivers)
+    if (all || SameText(W(d.environment), env)) drivers.push_back(&d);
   switch (Level) {
     case 1: return DeliverDrivers<DRIVER_INFO_1W>(m, drivers, 1, Fill1, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
     case 2: return DeliverDrivers<DRIVER_INFO_2W>(m, drivers, 2, Fill2, pDriverInfo, cbBuf, pcbNeeded, pcReturned);
@@ -136,21 +130,16 @@ BOOL WINAPI DeletePrinterDriverW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriv
   std::wstring env = CanonicalEnvironment(m, pEnvironment);
   if (env.empty()) return Fail(ERROR_INVALID_ENVIRONMENT);
   if (!pDriverName || !*pDriverName) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
-  json& drivers = List(m, "drivers");
-  bool found = false;
-  for (const json& d : drivers)
-    if (SameText(Str(d, "name"), pDriverName) && SameText(DriverEnvironment(d), env)) found = true;
-  if (!found) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  winsim::model::Spooler& spooler = State(m);
+  auto match = [&](const Driver& d) { return SameText(W(d.name), pDriverName) && SameText(W(d.environment), env); };
+  auto found = std::find_if(spooler.drivers.begin(), spooler.drivers.end(), match);
+  if (found == spooler.drivers.end()) return Fail(ERROR_UNKNOWN_PRINTER_DRIVER);
   // Printers exist only in the local environment, so only its drivers can be in use.
   if (SameText(env, LocalEnvironment(m)))
-    for (const json& p : List(m, "printers"))
-      if (SameText(Str(p, "driver"), pDriverName)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
-  std::string name;
-  for (size_t i = drivers.size(); i-- > 0;)
-    if (SameText(Str(drivers[i], "name"), pDriverName) && SameText(DriverEnvironment(drivers[i]), env)) {
-      name = drivers[i]["name"].get<std::string>();
-      drivers.erase(i);
-    }
+    for (const auto& p : spooler.printers)
+      if (SameText(W(p.driver), pDriverName)) return Fail(ERROR_PRINTER_DRIVER_IN_USE);
+  std::string name = std::find_if(spooler.drivers.rbegin(), spooler.drivers.rend(), match)->name;
+  EraseIf(spooler.drivers, match);
   // The driver's files stay where they are: removing them is the caller's business.
   winsim::RecordChange(m, "DeletePrinterDriver " + name);
   return TRUE;
@@ -195,25 +184,24 @@ BOOL WINAPI AddPrinterDriverExW(LPWSTR pName, DWORD Level, LPBYTE pDriverInfo, D
     if (copy && !fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) return Fail(ERROR_ACCESS_DENIED);
   }
 
-  json d = {{"name", winsim::WideToUtf8(info.pName)},
-            {"environment", winsim::WideToUtf8(env)},
-            {"version", version},
-            {"driverPath", winsim::WideToUtf8(BaseName(info.pDriverPath))},
-            {"dataFile", winsim::WideToUtf8(BaseName(info.pDataFile))},
-            {"configFile", winsim::WideToUtf8(BaseName(info.pConfigFile))}};
-  if (info.pHelpFile && *info.pHelpFile) d["helpFile"] = winsim::WideToUtf8(BaseName(info.pHelpFile));
-  json deps = json::array();
-  for (auto& f : dependent) deps.push_back(winsim::WideToUtf8(BaseName(f)));
-  d["dependentFiles"] = deps;
-  if (info.pMonitorName && *info.pMonitorName) d["monitor"] = winsim::WideToUtf8(info.pMonitorName);
-  if (info.pDefaultDataType && *info.pDefaultDataType) d["defaultDataType"] = winsim::WideToUtf8(info.pDefaultDataType);
+  auto utf8 = [](LPCWSTR s) { return s && *s ? std::optional(winsim::WideToUtf8(s)) : std::nullopt; };
+  Driver d;
+  d.name = winsim::WideToUtf8(info.pName);
+  d.environment = winsim::WideToUtf8(env);
+  d.version = version;
+  d.driverPath = winsim::WideToUtf8(BaseName(info.pDriverPath));
+  d.dataFile = winsim::WideToUtf8(BaseName(info.pDataFile));
+  d.configFile = winsim::WideToUtf8(BaseName(info.pConfigFile));
+  if (info.pHelpFile && *info.pHelpFile) d.helpFile = winsim::WideToUtf8(BaseName(info.pHelpFile));
+  for (auto& f : dependent) d.dependentFiles.push_back(winsim::WideToUtf8(BaseName(f)));
+  d.monitor = utf8(info.pMonitorName);
+  d.defaultDataType = utf8(info.pDefaultDataType);
 
   // A driver of the same name, environment and version is upgraded in place.
-  json& drivers = List(m, "drivers");
+  std::vector<Driver>& drivers = State(m).drivers;
   bool replaced = false;
-  for (json& old : drivers)
-    if (SameText(Str(old, "name"), info.pName) && SameText(DriverEnvironment(old), env) &&
-        old.value("version", 3u) == version) {
+  for (Driver& old : drivers)
+    if (SameText(W(old.name), info.pName) && SameText(W(old.environment), env) && old.version == version) {
       old = d;
       replaced = true;
     }

@@ -8,21 +8,17 @@
 
 using winsim::ApiCall;
 using winsim::Machine;
-using winsim::json;
+using winsim::model::Monitor;
+using winsim::model::Port;
 using namespace winsim::spooler;
 
 namespace {
 
 // The printer that prints to PORT, if any.
-const json* PrinterOnPort(Machine& m, const std::wstring& port) {
-  for (const json& p : List(m, "printers"))
-    if (SameText(Str(p, "port"), port)) return &p;
-  return nullptr;
-}
-
-void EraseWhere(json& list, const std::function<bool(const json&)>& match) {
-  for (size_t i = list.size(); i-- > 0;)
-    if (match(list[i])) list.erase(i);
+bool PrinterOnPort(Machine& m, const std::string& port) {
+  for (const auto& p : State(m).printers)
+    if (SameText(W(p.port), W(port))) return true;
+  return false;
 }
 
 }  // namespace
@@ -35,19 +31,19 @@ BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBu
   if (!ListingArgsOk(call, pMonitor, cbBuf, pcbNeeded, pcReturned)) return FALSE;
   if (!LocalServer(pName)) return Fail(ERROR_INVALID_NAME);
   Machine& m = call.machine();
-  json& monitors = List(m, "monitors");
+  std::vector<Monitor>& monitors = State(m).monitors;
   if (Level == 1) {
-    std::vector<Entry<MONITOR_INFO_1W>> entries;
-    for (const json& mon : monitors)
-      entries.push_back({{S(Str(mon, "name"))}, [](MONITOR_INFO_1W& r, const json&, LPWSTR* s) { r.pName = s[0]; }, &mon});
+    std::vector<Entry<MONITOR_INFO_1W, Monitor>> entries;
+    for (const Monitor& mon : monitors)
+      entries.push_back({{S(W(mon.name))}, [](MONITOR_INFO_1W& r, const Monitor&, LPWSTR* s) { r.pName = s[0]; }, &mon});
     return Deliver(entries, pMonitor, cbBuf, pcbNeeded, pcReturned);
   }
   if (Level == 2) {
     std::wstring env = LocalEnvironment(m);
-    std::vector<Entry<MONITOR_INFO_2W>> entries;
-    for (const json& mon : monitors)
-      entries.push_back({{S(Str(mon, "name")), S(env), S(Str(mon, "dll"))},
-                         [](MONITOR_INFO_2W& r, const json&, LPWSTR* s) {
+    std::vector<Entry<MONITOR_INFO_2W, Monitor>> entries;
+    for (const Monitor& mon : monitors)
+      entries.push_back({{S(W(mon.name)), S(env), S(W(mon.dll))},
+                         [](MONITOR_INFO_2W& r, const Monitor&, LPWSTR* s) {
                            r.pName = s[0];
                            r.pEnvironment = s[1];
                            r.pDLLName = s[2];
@@ -70,13 +66,13 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
   Machine& m = call.machine();
   if (info.pEnvironment && *info.pEnvironment && !SameText(info.pEnvironment, LocalEnvironment(m)))
     return Fail(ERROR_INVALID_ENVIRONMENT);
-  json& monitors = List(m, "monitors");
+  std::vector<Monitor>& monitors = State(m).monitors;
   if (FindByName(monitors, info.pName)) return Fail(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
   // The spooler loads the monitor from the system directory at once.
   std::wstring dll = info.pDLLName;
   if (dll.find_first_of(L"\\/") == std::wstring::npos) dll = std::wstring(kSystemDirectory) + L"\\" + dll;
   if (!HostFileExists(m, dll)) return Fail(ERROR_MOD_NOT_FOUND);
-  monitors.push_back({{"name", winsim::WideToUtf8(info.pName)}, {"dll", winsim::WideToUtf8(info.pDLLName)}});
+  monitors.push_back({winsim::WideToUtf8(info.pName), winsim::WideToUtf8(info.pDLLName)});
   winsim::RecordChange(m, "AddMonitor " + winsim::WideToUtf8(info.pName));
   return TRUE;
 }
@@ -89,18 +85,17 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
   if (pEnvironment && *pEnvironment && !SameText(pEnvironment, LocalEnvironment(m)))
     return Fail(ERROR_INVALID_ENVIRONMENT);
   if (!pMonitorName || !*pMonitorName) return Fail(ERROR_INVALID_PARAMETER);
-  json& monitors = List(m, "monitors");
-  json* mon = FindByName(monitors, pMonitorName);
+  winsim::model::Spooler& spooler = State(m);
+  Monitor* mon = FindByName(spooler.monitors, pMonitorName);
   if (!mon) return Fail(ERROR_UNKNOWN_PRINT_MONITOR);
-  std::wstring name = Str(*mon, "name");
-  json& ports = List(m, "ports");
-  for (const json& port : ports)
-    if (SameText(Str(port, "monitor"), name) && PrinterOnPort(m, Str(port, "name")))
-      return Fail(ERROR_PRINT_MONITOR_IN_USE);
+  std::string name = mon->name;
+  auto itsPort = [&](const Port& port) { return SameText(W(port.monitor), W(name)); };
+  for (const Port& port : spooler.ports)
+    if (itsPort(port) && PrinterOnPort(m, port.name)) return Fail(ERROR_PRINT_MONITOR_IN_USE);
   // A monitor's ports exist only through it: they go with it.
-  EraseWhere(ports, [&](const json& port) { return SameText(Str(port, "monitor"), name); });
-  EraseWhere(monitors, [&](const json& mo) { return SameText(Str(mo, "name"), name); });
-  winsim::RecordChange(m, "DeleteMonitor " + winsim::WideToUtf8(name));
+  EraseIf(spooler.ports, itsPort);
+  EraseIf(spooler.monitors, [&](const Monitor& mo) { return SameText(W(mo.name), W(name)); });
+  winsim::RecordChange(m, "DeleteMonitor " + name);
   return TRUE;
 }
 
@@ -108,23 +103,22 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPort, DWORD cbBuf, LPD
   ApiCall call("EnumPortsW");
   if (!ListingArgsOk(call, pPort, cbBuf, pcbNeeded, pcReturned)) return FALSE;
   if (!LocalServer(pName)) return Fail(ERROR_INVALID_NAME);
-  json& ports = List(call.machine(), "ports");
+  std::vector<Port>& ports = State(call.machine()).ports;
   if (Level == 1) {
-    std::vector<Entry<PORT_INFO_1W>> entries;
-    for (const json& p : ports)
-      entries.push_back({{S(Str(p, "name"))}, [](PORT_INFO_1W& r, const json&, LPWSTR* s) { r.pName = s[0]; }, &p});
+    std::vector<Entry<PORT_INFO_1W, Port>> entries;
+    for (const Port& p : ports)
+      entries.push_back({{S(W(p.name))}, [](PORT_INFO_1W& r, const Port&, LPWSTR* s) { r.pName = s[0]; }, &p});
     return Deliver(entries, pPort, cbBuf, pcbNeeded, pcReturned);
   }
   if (Level == 2) {
-    std::vector<Entry<PORT_INFO_2W>> entries;
-    for (const json& p : ports) {
-      std::wstring monitor = Str(p, "monitor");
-      entries.push_back({{S(Str(p, "name")), monitor.empty() ? None() : S(monitor), S(Str(p, "description"))},
-                         [](PORT_INFO_2W& r, const json& src, LPWSTR* s) {
+    std::vector<Entry<PORT_INFO_2W, Port>> entries;
+    for (const Port& p : ports) {
+      entries.push_back({{S(W(p.name)), p.monitor.empty() ? None() : S(W(p.monitor)), S(W(p.description))},
+                         [](PORT_INFO_2W& r, const Port& src, LPWSTR* s) {
                            r.pPortName = s[0];
                            r.pMonitorName = s[1];
                            r.pDescription = s[2];
-                           r.fPortType = src.value("type", static_cast<DWORD>(PORT_TYPE_WRITE));
+                           r.fPortType = src.type.value_or(PORT_TYPE_WRITE);
                          },
                          &p});
     }
@@ -139,13 +133,13 @@ BOOL WINAPI DeletePortW(LPWSTR pName, HWND, LPWSTR pPortName) {
   if (!LocalServer(pName)) return Fail(ERROR_INVALID_NAME);
   if (!pPortName || !*pPortName) return Fail(ERROR_INVALID_PARAMETER);
   Machine& m = call.machine();
-  json& ports = List(m, "ports");
-  json* port = FindByName(ports, pPortName);
+  std::vector<Port>& ports = State(m).ports;
+  Port* port = FindByName(ports, pPortName);
   if (!port) return Fail(ERROR_UNKNOWN_PORT);
-  std::wstring name = Str(*port, "name");
+  std::string name = port->name;
   if (PrinterOnPort(m, name)) return Fail(ERROR_BUSY);
-  EraseWhere(ports, [&](const json& p) { return SameText(Str(p, "name"), name); });
-  winsim::RecordChange(m, "DeletePort " + winsim::WideToUtf8(name));
+  EraseIf(ports, [&](const Port& p) { return SameText(W(p.name), W(name)); });
+  winsim::RecordChange(m, "DeletePort " + name);
   return TRUE;
 }
 

@@ -8,7 +8,7 @@
 
 using winsim::ApiCall;
 using winsim::Machine;
-using winsim::json;
+using winsim::model::Printer;
 using namespace winsim::spooler;
 
 namespace {
@@ -26,20 +26,19 @@ PrinterHandle* FindPrinterHandle(Machine& m, HANDLE h) {
   return info ? static_cast<PrinterHandle*>(info->object.get()) : nullptr;
 }
 
-DWORD Attributes(const json& p) { return p.value("attributes", static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL)); }
-DWORD Status(const json& p) {
-  DWORD s = p.value("status", 0u);
-  if (p.value("pendingDeletion", false)) s |= PRINTER_STATUS_PENDING_DELETION;
-  return s;
+DWORD Attributes(const Printer& p) { return p.attributes.value_or(PRINTER_ATTRIBUTE_LOCAL); }
+DWORD Status(const Printer& p) {
+  return p.status.value_or(0) | (p.pendingDeletion ? PRINTER_STATUS_PENDING_DELETION : 0);
 }
+std::wstring Opt(const std::optional<std::string>& s) { return W(s.value_or("")); }
 
-std::vector<Entry<PRINTER_INFO_1W>> Level1(const std::vector<const json*>& printers) {
-  std::vector<Entry<PRINTER_INFO_1W>> out;
-  for (const json* p : printers) {
-    std::wstring name = Str(*p, "name");
-    std::wstring description = name + L"," + Str(*p, "driver") + L"," + Str(*p, "location");
-    out.push_back({{S(description), S(name), S(Str(*p, "comment"))},
-                   [](PRINTER_INFO_1W& r, const json&, LPWSTR* s) {
+std::vector<Entry<PRINTER_INFO_1W, Printer>> Level1(const std::vector<const Printer*>& printers) {
+  std::vector<Entry<PRINTER_INFO_1W, Printer>> out;
+  for (const Printer* p : printers) {
+    std::wstring name = W(p->name);
+    std::wstring description = name + L"," + W(p->driver) + L"," + Opt(p->location);
+    out.push_back({{S(description), S(name), S(Opt(p->comment))},
+                   [](PRINTER_INFO_1W& r, const Printer&, LPWSTR* s) {
                      r.Flags = PRINTER_ENUM_ICON8;
                      r.pDescription = s[0];
                      r.pName = s[1];
@@ -50,14 +49,13 @@ std::vector<Entry<PRINTER_INFO_1W>> Level1(const std::vector<const json*>& print
   return out;
 }
 
-std::vector<Entry<PRINTER_INFO_2W>> Level2(const std::vector<const json*>& printers) {
-  std::vector<Entry<PRINTER_INFO_2W>> out;
-  for (const json* p : printers) {
-    out.push_back({{S(Str(*p, "name")), S(Str(*p, "shareName")), S(Str(*p, "port")), S(Str(*p, "driver")),
-                    S(Str(*p, "comment")), S(Str(*p, "location")), S(Str(*p, "sepFile")),
-                    S(Str(*p, "printProcessor", "winprint")), S(Str(*p, "dataType", "RAW")),
-                    S(Str(*p, "parameters"))},
-                   [](PRINTER_INFO_2W& r, const json& src, LPWSTR* s) {
+std::vector<Entry<PRINTER_INFO_2W, Printer>> Level2(const std::vector<const Printer*>& printers) {
+  std::vector<Entry<PRINTER_INFO_2W, Printer>> out;
+  for (const Printer* p : printers) {
+    out.push_back({{S(W(p->name)), S(Opt(p->shareName)), S(W(p->port)), S(W(p->driver)), S(Opt(p->comment)),
+                    S(Opt(p->location)), S(Opt(p->sepFile)), S(W(p->printProcessor)), S(W(p->dataType)),
+                    S(Opt(p->parameters))},
+                   [](PRINTER_INFO_2W& r, const Printer& src, LPWSTR* s) {
                      r.pServerName = nullptr;  // a local printer
                      r.pPrinterName = s[0];
                      r.pShareName = s[1];
@@ -70,21 +68,21 @@ std::vector<Entry<PRINTER_INFO_2W>> Level2(const std::vector<const json*>& print
                      r.pDatatype = s[8];
                      r.pParameters = s[9];
                      r.Attributes = Attributes(src);
-                     r.Priority = src.value("priority", 1u);
-                     r.DefaultPriority = src.value("defaultPriority", 0u);
+                     r.Priority = src.priority.value_or(1);
+                     r.DefaultPriority = src.defaultPriority.value_or(0);
                      r.Status = Status(src);
-                     r.cJobs = src.value("jobs", 0u);
+                     r.cJobs = src.jobs;
                    },
                    p});
   }
   return out;
 }
 
-std::vector<Entry<PRINTER_INFO_4W>> Level4(const std::vector<const json*>& printers) {
-  std::vector<Entry<PRINTER_INFO_4W>> out;
-  for (const json* p : printers)
-    out.push_back({{S(Str(*p, "name"))},
-                   [](PRINTER_INFO_4W& r, const json& src, LPWSTR* s) {
+std::vector<Entry<PRINTER_INFO_4W, Printer>> Level4(const std::vector<const Printer*>& printers) {
+  std::vector<Entry<PRINTER_INFO_4W, Printer>> out;
+  for (const Printer* p : printers)
+    out.push_back({{S(W(p->name))},
+                   [](PRINTER_INFO_4W& r, const Printer& src, LPWSTR* s) {
                      r.pPrinterName = s[0];
                      r.pServerName = nullptr;
                      r.Attributes = Attributes(src);
@@ -93,7 +91,7 @@ std::vector<Entry<PRINTER_INFO_4W>> Level4(const std::vector<const json*>& print
   return out;
 }
 
-BOOL DeliverPrinters(const std::vector<const json*>& printers, DWORD level, LPBYTE buf, DWORD cbBuf,
+BOOL DeliverPrinters(const std::vector<const Printer*>& printers, DWORD level, LPBYTE buf, DWORD cbBuf,
                      LPDWORD needed, LPDWORD returned) {
   switch (level) {
     case 1: return Deliver(Level1(printers), buf, cbBuf, needed, returned);
@@ -115,10 +113,10 @@ BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinter
   if (!ListingArgsOk(call, pPrinterEnum, cbBuf, pcbNeeded, pcReturned)) return FALSE;
   if (Level != 1 && Level != 2 && Level != 4) return Fail(ERROR_INVALID_LEVEL);
   if (!LocalServer(Name)) return Fail(ERROR_INVALID_NAME);
-  std::vector<const json*> printers;
+  std::vector<const Printer*> printers;
   // Only local printers exist here: connections and network listings are empty.
   if (Flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME | PRINTER_ENUM_DEFAULT))
-    for (const json& p : List(call.machine(), "printers")) {
+    for (const Printer& p : State(call.machine()).printers) {
       printers.push_back(&p);
       if (!(Flags & (PRINTER_ENUM_LOCAL | PRINTER_ENUM_NAME))) break;  // the default printer: the first
     }
@@ -133,9 +131,9 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, HANDLE* phPrinter, LPPRINTER_DEFAU
   auto handle = std::make_shared<PrinterHandle>();
   handle->access = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
   if (pPrinterName && *pPrinterName) {
-    json* p = FindByName(List(call.machine(), "printers"), pPrinterName);
+    Printer* p = FindByName(State(call.machine()).printers, pPrinterName);
     if (!p) return Fail(ERROR_INVALID_PRINTER_NAME);
-    handle->name = Str(*p, "name");
+    handle->name = W(p->name);
   }
   *phPrinter = reinterpret_cast<HANDLE>(call.machine().AddHandle(kHandleKind, handle));
   return TRUE;
@@ -149,7 +147,7 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
   PrinterHandle* h = FindPrinterHandle(call.machine(), hPrinter);
   if (!h || h->name.empty()) return Fail(ERROR_INVALID_HANDLE);
   if (!pPrinter && cbBuf) return Fail(ERROR_INVALID_USER_BUFFER);
-  json* p = FindByName(List(call.machine(), "printers"), h->name);
+  Printer* p = FindByName(State(call.machine()).printers, h->name);
   if (!p) return Fail(ERROR_PRINTER_DELETED);
   return DeliverPrinters({p}, Level, pPrinter, cbBuf, pcbNeeded, nullptr);
 }
@@ -161,22 +159,18 @@ BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
   PrinterHandle* h = FindPrinterHandle(m, hPrinter);
   if (!h || h->name.empty()) return Fail(ERROR_INVALID_HANDLE);
   if (!(h->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
-  json& printers = List(m, "printers");
-  json* p = FindByName(printers, h->name);
-  if (!p || p->value("pendingDeletion", false)) return Fail(ERROR_PRINTER_DELETED);
-  unsigned jobs = p->value("jobs", 0u);
+  std::vector<Printer>& printers = State(m).printers;
+  Printer* p = FindByName(printers, h->name);
+  if (!p || p->pendingDeletion) return Fail(ERROR_PRINTER_DELETED);
+  unsigned jobs = p->jobs;
   if (jobs > 0) {
     // The spooler keeps a printer with queued jobs until they are printed; it only marks it.
-    (*p)["pendingDeletion"] = true;
+    p->pendingDeletion = true;
     winsim::RecordChange(m, "DeletePrinter " + winsim::WideToUtf8(h->name) + " (pending: " +
                                 std::to_string(jobs) + " jobs queued)");
     return TRUE;
   }
-  for (size_t i = 0; i < printers.size(); ++i)
-    if (&printers[i] == p) {
-      printers.erase(i);
-      break;
-    }
+  printers.erase(printers.begin() + (p - printers.data()));
   winsim::RecordChange(m, "DeletePrinter " + winsim::WideToUtf8(h->name));
   return TRUE;
 }
@@ -207,26 +201,25 @@ HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter) {
   if (!info.pPortName || !*info.pPortName || !info.pDriverName || !*info.pDriverName || !info.pPrintProcessor ||
       !*info.pPrintProcessor)
     return fail(ERROR_INVALID_PARAMETER);
-  json& printers = List(m, "printers");
-  if (FindByName(printers, name)) return fail(ERROR_PRINTER_ALREADY_EXISTS);
-  json* driver = FindByName(List(m, "drivers"), info.pDriverName);
-  if (!driver || !SameText(Str(*driver, "environment", "Windows NT x86"), LocalEnvironment(m)))
-    return fail(ERROR_UNKNOWN_PRINTER_DRIVER);
-  json* port = FindByName(List(m, "ports"), info.pPortName);
+  winsim::model::Spooler& spooler = State(m);
+  if (FindByName(spooler.printers, name)) return fail(ERROR_PRINTER_ALREADY_EXISTS);
+  winsim::model::Driver* driver = FindByName(spooler.drivers, info.pDriverName);
+  if (!driver || !SameText(W(driver->environment), LocalEnvironment(m))) return fail(ERROR_UNKNOWN_PRINTER_DRIVER);
+  winsim::model::Port* port = FindByName(spooler.ports, info.pPortName);
   if (!port) return fail(ERROR_UNKNOWN_PORT);
   if (!SameText(info.pPrintProcessor, L"winprint")) return fail(ERROR_UNKNOWN_PRINTPROCESSOR);
 
-  json p = {{"name", winsim::WideToUtf8(name)},
-            {"driver", (*driver)["name"]},
-            {"port", (*port)["name"]},
-            {"printProcessor", "winprint"},
-            {"dataType", winsim::WideToUtf8(info.pDatatype && *info.pDatatype ? info.pDatatype : L"RAW")},
-            {"jobs", 0}};
-  if (info.pComment && *info.pComment) p["comment"] = winsim::WideToUtf8(info.pComment);
-  if (info.pLocation && *info.pLocation) p["location"] = winsim::WideToUtf8(info.pLocation);
-  if (info.pShareName && *info.pShareName) p["shareName"] = winsim::WideToUtf8(info.pShareName);
-  if (info.Attributes) p["attributes"] = info.Attributes | PRINTER_ATTRIBUTE_LOCAL;
-  printers.push_back(p);
+  Printer p;
+  p.name = winsim::WideToUtf8(name);
+  p.driver = driver->name;
+  p.port = port->name;
+  if (info.pDatatype && *info.pDatatype) p.dataType = winsim::WideToUtf8(info.pDatatype);
+  auto optional = [](LPCWSTR s) { return s && *s ? std::optional(winsim::WideToUtf8(s)) : std::nullopt; };
+  p.comment = optional(info.pComment);
+  p.location = optional(info.pLocation);
+  p.shareName = optional(info.pShareName);
+  if (info.Attributes) p.attributes = info.Attributes | PRINTER_ATTRIBUTE_LOCAL;
+  spooler.printers.push_back(p);
   winsim::RecordChange(m, "AddPrinter " + winsim::WideToUtf8(name));
   auto handle = std::make_shared<PrinterHandle>(PrinterHandle{name, PRINTER_ALL_ACCESS});
   return reinterpret_cast<HANDLE>(m.AddHandle(kHandleKind, handle));

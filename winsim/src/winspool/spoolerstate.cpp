@@ -29,21 +29,18 @@ const KnownEnvironment kEnvironments[] = {
 
 }  // namespace
 
-json& State(Machine& m) {
-  json& s = m.doc["spooler"];
-  if (!s.is_object()) s = json::object();
-  if (!s.contains("environment")) s["environment"] = "Windows NT x86";
-  if (!s.contains("driverDirectory")) s["driverDirectory"] = "C:\\WINDOWS\\system32\\spool\\drivers\\w32x86";
-  return s;
+model::Spooler& State(Machine& m) {
+  if (!m.spooler) {
+    auto it = m.doc.find("spooler");
+    m.spooler = model::ReadSpooler(it == m.doc.end() ? json() : *it);
+    if (m.spooler->environment.empty()) m.spooler->environment = "Windows NT x86";
+    if (m.spooler->driverDirectory.empty())
+      m.spooler->driverDirectory = "C:\\WINDOWS\\system32\\spool\\drivers\\w32x86";
+  }
+  return *m.spooler;
 }
 
-json& List(Machine& m, const char* name) {
-  json& l = State(m)[name];
-  if (!l.is_array()) l = json::array();
-  return l;
-}
-
-std::wstring LocalEnvironment(Machine& m) { return Utf8ToWide(State(m)["environment"].get<std::string>()); }
+std::wstring LocalEnvironment(Machine& m) { return W(State(m).environment); }
 
 std::wstring CanonicalEnvironment(Machine& m, LPCWSTR environment) {
   std::wstring local = LocalEnvironment(m);
@@ -56,7 +53,7 @@ std::wstring CanonicalEnvironment(Machine& m, LPCWSTR environment) {
 std::wstring DriverDirectory(Machine& m, LPCWSTR environment) {
   std::wstring env = CanonicalEnvironment(m, environment);
   if (env.empty()) return env;
-  std::wstring localDir = Utf8ToWide(State(m)["driverDirectory"].get<std::string>());
+  std::wstring localDir = W(State(m).driverDirectory);
   if (SameText(env, LocalEnvironment(m))) return localDir;
   // Other environments live beside the local one under "spool\drivers".
   size_t slash = localDir.rfind(L'\\');
@@ -64,18 +61,6 @@ std::wstring DriverDirectory(Machine& m, LPCWSTR environment) {
   for (auto& e : kEnvironments)
     if (env == e.name) return parent + L"\\" + e.dir;
   return std::wstring();
-}
-
-std::wstring Str(const json& obj, const char* key, const char* fallback) {
-  auto it = obj.find(key);
-  if (it == obj.end() || !it->is_string()) return Utf8ToWide(fallback);
-  return Utf8ToWide(it->get<std::string>());
-}
-
-json* FindByName(json& list, const std::wstring& name) {
-  for (json& e : list)
-    if (SameText(Str(e, "name"), name)) return &e;
-  return nullptr;
 }
 
 bool HostFileExists(Machine& m, const std::wstring& windowsPath) {
@@ -91,14 +76,12 @@ DWORD Refusal(ApiCall& call) {
 
 bool LocalServer(LPCWSTR name) { return !name || !*name; }
 
-Field MultiSz(const json& list) {
+Field MultiSz(const std::vector<std::wstring>& list) {
   Field f{true, std::wstring()};
-  if (list.is_array())
-    for (auto& item : list)
-      if (item.is_string()) {
-        f.text += Utf8ToWide(item.get<std::string>());
-        f.text.push_back(L'\0');
-      }
+  for (auto& item : list) {
+    f.text += item;
+    f.text.push_back(L'\0');
+  }
   return f;
 }
 
@@ -136,16 +119,16 @@ std::vector<std::string> Changes() {
 
 bool SetPrintJobs(const std::wstring& printer, unsigned jobs) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
-  json* p = spooler::FindByName(spooler::List(CurrentMachine(), "printers"), printer);
+  model::Printer* p = spooler::FindByName(spooler::State(CurrentMachine()).printers, printer);
   if (!p) return false;
-  (*p)["jobs"] = jobs;
+  p->jobs = jobs;
   return true;
 }
 
 int PrintJobs(const std::wstring& printer) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
-  json* p = spooler::FindByName(spooler::List(CurrentMachine(), "printers"), printer);
-  return p ? p->value("jobs", 0) : -1;
+  model::Printer* p = spooler::FindByName(spooler::State(CurrentMachine()).printers, printer);
+  return p ? static_cast<int>(p->jobs) : -1;
 }
 
 }  // namespace winsim

@@ -1,9 +1,10 @@
-// The simulated print spooler: its state in machine.json ("spooler") and what its calls share.
+// The simulated print spooler: its state (the machine's spooler model) and what its calls share.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -13,9 +14,9 @@
 
 namespace winsim::spooler {
 
-// The "spooler" section of the machine, created with the defaults of an XP machine when absent.
-json& State(Machine& m);
-json& List(Machine& m, const char* name);  // "printers", "drivers", "monitors", "ports"
+// The machine's spooler, read from machine.json on first use; an XP machine's environment and
+// driver directory when the file names none.
+model::Spooler& State(Machine& m);
 
 std::wstring LocalEnvironment(Machine& m);
 // The driver directory of an environment (NULL or empty: the local one); empty when unknown.
@@ -25,9 +26,18 @@ std::wstring CanonicalEnvironment(Machine& m, LPCWSTR environment);
 extern const wchar_t kSystemDirectory[];
 
 using winsim::SameText;
-std::wstring Str(const json& obj, const char* key, const char* fallback = "");
-// The entry of LIST whose "name" matches without regard to case; nullptr when none.
-json* FindByName(json& list, const std::wstring& name);
+inline std::wstring W(const std::string& s) { return Utf8ToWide(s); }
+// The entry of LIST whose name matches without regard to case; nullptr when none.
+template <typename T>
+T* FindByName(std::vector<T>& list, const std::wstring& name) {
+  for (T& e : list)
+    if (SameText(W(e.name), name)) return &e;
+  return nullptr;
+}
+template <typename T, typename F>
+void EraseIf(std::vector<T>& list, F match) {
+  list.erase(std::remove_if(list.begin(), list.end(), match), list.end());
+}
 bool HostFileExists(Machine& m, const std::wstring& windowsPath);
 
 // 0 when the call may proceed; otherwise the error it fails with: an injected fault, or
@@ -44,19 +54,19 @@ struct Field {
 };
 inline Field S(const std::wstring& s) { return {true, s}; }
 inline Field None() { return {}; }
-Field MultiSz(const json& list);
+Field MultiSz(const std::vector<std::wstring>& list);
 
 // One record: its strings in field order, and how to build it from their packed addresses.
-template <typename Rec>
+template <typename Rec, typename Src>
 struct Entry {
   std::vector<Field> fields;
-  void (*fill)(Rec& rec, const json& src, LPWSTR* strings);
-  const json* src;
+  void (*fill)(Rec& rec, const Src& src, LPWSTR* strings);
+  const Src* src;
 };
 
 // The bytes records and strings take, strings following the fixed records.
-template <typename Rec>
-size_t NeededBytes(const std::vector<Entry<Rec>>& entries) {
+template <typename Rec, typename Src>
+size_t NeededBytes(const std::vector<Entry<Rec, Src>>& entries) {
   size_t n = entries.size() * sizeof(Rec);
   for (auto& e : entries)
     for (auto& f : e.fields)
@@ -66,11 +76,11 @@ size_t NeededBytes(const std::vector<Entry<Rec>>& entries) {
 
 // Packs ENTRIES into BUF: the fixed records first, then their strings. The caller has checked
 // that the buffer holds NeededBytes.
-template <typename Rec>
-void Pack(const std::vector<Entry<Rec>>& entries, LPBYTE buf) {
+template <typename Rec, typename Src>
+void Pack(const std::vector<Entry<Rec, Src>>& entries, LPBYTE buf) {
   BYTE* strings = buf + entries.size() * sizeof(Rec);
   for (size_t i = 0; i < entries.size(); ++i) {
-    const Entry<Rec>& e = entries[i];
+    const Entry<Rec, Src>& e = entries[i];
     std::vector<LPWSTR> ptrs(e.fields.size() + 1, nullptr);
     for (size_t k = 0; k < e.fields.size(); ++k) {
       if (!e.fields[k].present) continue;
@@ -90,8 +100,8 @@ void Pack(const std::vector<Entry<Rec>>& entries, LPBYTE buf) {
 
 // The size protocol of the listing calls: fills BUF when it is large enough, otherwise fails
 // with ERROR_INSUFFICIENT_BUFFER; *needed is the size either way.
-template <typename Rec>
-BOOL Deliver(const std::vector<Entry<Rec>>& entries, LPBYTE buf, DWORD cbBuf, LPDWORD needed, LPDWORD returned) {
+template <typename Rec, typename Src>
+BOOL Deliver(const std::vector<Entry<Rec, Src>>& entries, LPBYTE buf, DWORD cbBuf, LPDWORD needed, LPDWORD returned) {
   size_t n = NeededBytes(entries);
   *needed = static_cast<DWORD>(n);
   if (returned) *returned = 0;

@@ -1,0 +1,59 @@
+// The "spooler" section of machine.json as structs: what winsim's spooler works on and what tests
+// set up and look at. Keys a struct does not name, and values of a type it does not expect, are
+// kept as written (`rest`), so a machine goes back to its file as it came, edits aside.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winsim::model {
+
+struct Monitor {
+  std::string name, dll;
+  nlohmann::json rest = nlohmann::json::object();
+};
+
+struct Port {
+  std::string name, monitor, description;
+  std::optional<uint32_t> type;  // PORT_TYPE bits; PORT_TYPE_WRITE when absent
+  nlohmann::json rest = nlohmann::json::object();
+};
+
+struct Driver {
+  std::string name, environment = "Windows NT x86";
+  uint32_t version = 3;
+  std::string driverPath, dataFile, configFile;  // bare file names, in the version directory
+  std::optional<std::string> helpFile;
+  std::vector<std::string> dependentFiles;
+  std::optional<std::string> monitor, defaultDataType;
+  nlohmann::json rest = nlohmann::json::object();
+};
+
+struct Printer {
+  std::string name, driver, port, printProcessor = "winprint", dataType = "RAW";
+  uint32_t jobs = 0;  // queued print jobs
+  std::optional<std::string> comment, location, shareName, sepFile, parameters;
+  std::optional<uint32_t> attributes, status, priority, defaultPriority;
+  bool pendingDeletion = false;  // deleted while jobs were queued
+  nlohmann::json rest = nlohmann::json::object();
+};
+
+// Each list in the order the listing calls return it.
+struct Spooler {
+  std::string environment, driverDirectory;  // empty when the file names none
+  std::vector<Monitor> monitors;
+  std::vector<Port> ports;
+  std::vector<Driver> drivers;
+  std::vector<Printer> printers;
+  nlohmann::json rest = nlohmann::json::object();
+};
+
+// A section as read from machine.json (anything but an object reads as an empty spooler), and
+// back; Write(Read(s)) is s for a section whose keys have the types above.
+Spooler ReadSpooler(const nlohmann::json& section);
+nlohmann::json WriteSpooler(const Spooler& spooler);
+
+}  // namespace winsim::model
