@@ -1,6 +1,7 @@
 // The "spooler" section of machine.json as structs: what winsim's spooler works on and what tests
 // set up and look at. Keys a struct does not name, and values of a type it does not expect, are
-// kept as written (`rest`), so a machine goes back to its file as it came, edits aside.
+// kept as written (`rest`), and a key the file left out stays out while its field keeps the
+// default (`unset`), so a machine goes back to its file as it came, edits aside.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +15,14 @@ namespace winsim::model {
 struct Monitor {
   std::string name, dll;
   nlohmann::json rest = nlohmann::json::object();
+  std::vector<std::string> unset;
 };
 
 struct Port {
   std::string name, monitor, description;
   std::optional<uint32_t> type;  // PORT_TYPE bits; PORT_TYPE_WRITE when absent
   nlohmann::json rest = nlohmann::json::object();
+  std::vector<std::string> unset;
 };
 
 struct Driver {
@@ -30,6 +33,7 @@ struct Driver {
   std::vector<std::string> dependentFiles;
   std::optional<std::string> monitor, defaultDataType;
   nlohmann::json rest = nlohmann::json::object();
+  std::vector<std::string> unset;
 };
 
 struct Printer {
@@ -39,6 +43,7 @@ struct Printer {
   std::optional<uint32_t> attributes, status, priority, defaultPriority;
   bool pendingDeletion = false;  // deleted while jobs were queued
   nlohmann::json rest = nlohmann::json::object();
+  std::vector<std::string> unset;
 };
 
 // Each list in the order the listing calls return it.
@@ -49,10 +54,11 @@ struct Spooler {
   std::vector<Driver> drivers;
   std::vector<Printer> printers;
   nlohmann::json rest = nlohmann::json::object();
+  std::vector<std::string> unset;
 };
 
 // A section as read from machine.json (anything but an object reads as an empty spooler), and
-// back; Write(Read(s)) is s for a section whose keys have the types above.
+// back: WriteSpooler(ReadSpooler(s)) is s.
 Spooler ReadSpooler(const nlohmann::json& section);
 nlohmann::json WriteSpooler(const Spooler& spooler);
 

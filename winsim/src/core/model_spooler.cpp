@@ -8,6 +8,8 @@ using nlohmann::json;
 
 namespace {
 
+// The defaults below are never destroyed: the machine is written back after static objects are.
+
 // Moves KEY from REST into OUT when its value has OUT's type; a value of another type stays in
 // REST and goes back to the file as it was.
 bool Take(json& rest, const char* key, std::string& out) {
@@ -44,34 +46,104 @@ void Put(json& o, const char* key, const std::optional<T>& value) {
   if (value) o[key] = *value;
 }
 
+json Write(const Monitor& m);
+json Write(const Port& p);
+json Write(const Driver& d);
+json Write(const Printer& p);
+
+// Notes the keys the file left out, then reads the others into the typed fields.
+template <typename T, typename F>
+void ReadRecord(T& record, const json& object, const json& defaults, F read) {
+  record.rest = object.is_object() ? object : json::object();
+  for (auto& [key, value] : defaults.items())
+    if (!record.rest.contains(key)) record.unset.push_back(key);
+  read(record, record.rest);
+}
+
 // A list's entries, each read by READ from its object; anything but an object is an empty entry.
 template <typename T, typename F>
 std::vector<T> ReadList(json& rest, const char* key, F read) {
   std::vector<T> out;
   auto it = rest.find(key);
   if (it == rest.end() || !it->is_array()) return out;
-  for (const json& e : *it) {
-    T entry;
-    entry.rest = e.is_object() ? e : json::object();
-    read(entry, entry.rest);
-    out.push_back(std::move(entry));
-  }
+  static const json& defaults = *new json(Write(T{}));
+  for (const json& e : *it) ReadRecord(out.emplace_back(), e, defaults, read);
   rest.erase(it);
   return out;
 }
 
-// The typed fields in O, then what was kept as written.
-json Finish(json o, const json& rest) {
-  for (auto& [key, value] : rest.items()) o[key] = value;
+// The typed fields in O less those the file left out that still hold DEFAULTS', then what was
+// kept as written.
+template <typename T>
+json Finish(json o, const T& record, const json& defaults) {
+  for (const std::string& key : record.unset)
+    if (o.contains(key) && defaults.contains(key) && o[key] == defaults[key]) o.erase(key);
+  for (auto& [key, value] : record.rest.items()) o[key] = value;
   return o;
+}
+template <typename T>
+json Finish(json o, const T& record) {
+  if (record.unset.empty()) return Finish(std::move(o), record, json());
+  static const json& defaults = *new json(Write(T{}));
+  return Finish(std::move(o), record, defaults);
+}
+
+json Write(const Monitor& m) { return Finish({{"name", m.name}, {"dll", m.dll}}, m); }
+
+json Write(const Port& p) {
+  json e = {{"name", p.name}, {"monitor", p.monitor}, {"description", p.description}};
+  Put(e, "type", p.type);
+  return Finish(e, p);
+}
+
+json Write(const Driver& d) {
+  json e = {{"name", d.name},           {"environment", d.environment}, {"version", d.version},
+            {"driverPath", d.driverPath}, {"dataFile", d.dataFile},       {"configFile", d.configFile},
+            {"dependentFiles", d.dependentFiles}};
+  Put(e, "helpFile", d.helpFile);
+  Put(e, "monitor", d.monitor);
+  Put(e, "defaultDataType", d.defaultDataType);
+  return Finish(e, d);
+}
+
+json Write(const Printer& p) {
+  json e = {{"name", p.name},
+            {"driver", p.driver},
+            {"port", p.port},
+            {"printProcessor", p.printProcessor},
+            {"dataType", p.dataType},
+            {"jobs", p.jobs}};
+  Put(e, "comment", p.comment);
+  Put(e, "location", p.location);
+  Put(e, "shareName", p.shareName);
+  Put(e, "sepFile", p.sepFile);
+  Put(e, "parameters", p.parameters);
+  Put(e, "attributes", p.attributes);
+  Put(e, "status", p.status);
+  Put(e, "priority", p.priority);
+  Put(e, "defaultPriority", p.defaultPriority);
+  if (p.pendingDeletion) e["pendingDeletion"] = true;
+  return Finish(e, p);
+}
+
+const json& SpoolerDefaults() {
+  static const json& defaults = *new json{{"environment", ""}, {"driverDirectory", ""}, {"monitors", json::array()},
+                                         {"ports", json::array()},  {"drivers", json::array()},  {"printers", json::array()}};
+  return defaults;
+}
+
+template <typename T>
+json WriteList(const std::vector<T>& list) {
+  json out = json::array();
+  for (const T& e : list) out.push_back(Write(e));
+  return out;
 }
 
 }  // namespace
 
 Spooler ReadSpooler(const json& section) {
   Spooler s;
-  if (!section.is_object()) return s;
-  s.rest = section;
+  ReadRecord(s, section, SpoolerDefaults(), [](Spooler&, json&) {});
   json& r = s.rest;
   Take(r, "environment", s.environment);
   Take(r, "driverDirectory", s.driverDirectory);
@@ -120,46 +192,10 @@ Spooler ReadSpooler(const json& section) {
 }
 
 json WriteSpooler(const Spooler& s) {
-  json o = {{"environment", s.environment}, {"driverDirectory", s.driverDirectory}};
-  json& monitors = o["monitors"] = json::array();
-  for (const Monitor& m : s.monitors) monitors.push_back(Finish({{"name", m.name}, {"dll", m.dll}}, m.rest));
-  json& ports = o["ports"] = json::array();
-  for (const Port& p : s.ports) {
-    json e = {{"name", p.name}, {"monitor", p.monitor}, {"description", p.description}};
-    Put(e, "type", p.type);
-    ports.push_back(Finish(e, p.rest));
-  }
-  json& drivers = o["drivers"] = json::array();
-  for (const Driver& d : s.drivers) {
-    json e = {{"name", d.name},           {"environment", d.environment}, {"version", d.version},
-              {"driverPath", d.driverPath}, {"dataFile", d.dataFile},       {"configFile", d.configFile},
-              {"dependentFiles", d.dependentFiles}};
-    Put(e, "helpFile", d.helpFile);
-    Put(e, "monitor", d.monitor);
-    Put(e, "defaultDataType", d.defaultDataType);
-    drivers.push_back(Finish(e, d.rest));
-  }
-  json& printers = o["printers"] = json::array();
-  for (const Printer& p : s.printers) {
-    json e = {{"name", p.name},
-              {"driver", p.driver},
-              {"port", p.port},
-              {"printProcessor", p.printProcessor},
-              {"dataType", p.dataType},
-              {"jobs", p.jobs}};
-    Put(e, "comment", p.comment);
-    Put(e, "location", p.location);
-    Put(e, "shareName", p.shareName);
-    Put(e, "sepFile", p.sepFile);
-    Put(e, "parameters", p.parameters);
-    Put(e, "attributes", p.attributes);
-    Put(e, "status", p.status);
-    Put(e, "priority", p.priority);
-    Put(e, "defaultPriority", p.defaultPriority);
-    if (p.pendingDeletion) e["pendingDeletion"] = true;
-    printers.push_back(Finish(e, p.rest));
-  }
-  return Finish(o, s.rest);
+  json o = {{"environment", s.environment}, {"driverDirectory", s.driverDirectory},
+            {"monitors", WriteList(s.monitors)}, {"ports", WriteList(s.ports)},
+            {"drivers", WriteList(s.drivers)}, {"printers", WriteList(s.printers)}};
+  return Finish(o, s, SpoolerDefaults());
 }
 
 }  // namespace winsim::model

@@ -72,7 +72,9 @@ BOOL WINAPI AddMonitorW(LPWSTR pName, DWORD Level, LPBYTE pMonitors) {
   std::wstring dll = info.pDLLName;
   if (dll.find_first_of(L"\\/") == std::wstring::npos) dll = std::wstring(kSystemDirectory) + L"\\" + dll;
   if (!HostFileExists(m, dll)) return Fail(ERROR_MOD_NOT_FOUND);
-  monitors.push_back({winsim::WideToUtf8(info.pName), winsim::WideToUtf8(info.pDLLName)});
+  Monitor& added = monitors.emplace_back();
+  added.name = winsim::WideToUtf8(info.pName);
+  added.dll = winsim::WideToUtf8(info.pDLLName);
   winsim::RecordChange(m, "AddMonitor " + winsim::WideToUtf8(info.pName));
   return TRUE;
 }
