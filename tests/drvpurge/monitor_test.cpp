@@ -50,15 +50,13 @@ std::vector<std::string> Cat(std::initializer_list<std::vector<std::string>> par
 }
 
 // Takes the package's ports, and with MONITOR_TOO its monitor, off the machine.
-void DropPackagePorts(json& d, bool monitorToo = false) {
-  auto drop = [](json& list, const char* field) {
-    json kept = json::array();
-    for (const json& o : list)
-      if (o.value(field, std::string()) != kMonitor) kept.push_back(o);
-    list = kept;
-  };
-  drop(Ports(d), "monitor");
-  if (monitorToo) drop(drvtest::Monitors(d), "name");
+void DropPackagePorts(drvtest::MachineFile& d, bool monitorToo = false) {
+  auto& ports = Ports(d);
+  ports.erase(std::remove_if(ports.begin(), ports.end(), [](auto& p) { return p.monitor == kMonitor; }), ports.end());
+  auto& monitors = drvtest::Monitors(d);
+  if (monitorToo)
+    monitors.erase(std::remove_if(monitors.begin(), monitors.end(), [](auto& m) { return m.name == kMonitor; }),
+                   monitors.end());
 }
 
 class MonitorTest : public drvtest::PrintSystemTest {};
@@ -67,13 +65,13 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
   const std::vector<std::string>& restart = drvtest::kSpoolerRestart;
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     int result;
     std::vector<LogEntry> log;
     std::vector<std::string> changes;
     std::vector<std::string> portsAfter, monitorsAfter;
   } rows[] = {
-      {"two free ports", [](json& d) { Printers(d) = json::array(); }, 0,
+      {"two free ports", [](drvtest::MachineFile& d) { Printers(d).clear(); }, 0,
        Cat({{kFound, kStopped, kStarted},
             kLocalPorts,
             {PortTrace(3, kMonitor), Trace("PortName: \"Q52USB001:\" installed."), Trace("Removing Port \"Q52USB001:\"..."),
@@ -84,7 +82,7 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
        {"LPT1:", "COM1:", "FILE:"}, {"Local Port", "Standard TCP/IP Port"}},
       // The printer still prints to the first port: the walk ends there, the second port is not
       // looked at, and the monitor's deletion is tried all the same.
-      {"first port in use", [](json&) {}, 0,
+      {"first port in use", [](drvtest::MachineFile&) {}, 0,
        Cat({{kFound, kStopped, kStarted},
             kLocalPorts,
             {PortTrace(3, kMonitor), Trace("PortName: \"Q52USB001:\" installed."), Trace("Removing Port \"Q52USB001:\"..."),
@@ -92,8 +90,8 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
              Error("Monitor \"" + kMonitor + "\" remove failed. GetLastError():3008"), kStopped, kStarted}}),
        Cat({restart, restart, restart}), {"LPT1:", "COM1:", "FILE:", "Q52USB001:", "Q52USB002:"},
        {"Local Port", "Standard TCP/IP Port", kMonitor}},
-      {"no ports", [](json& d) {
-         Printers(d) = json::array();
+      {"no ports", [](drvtest::MachineFile& d) {
+         Printers(d).clear();
          DropPackagePorts(d);
        },
        0, Cat({{kFound, kStopped, kStarted}, kLocalPorts, {kStopped, kStarted, Info("Monitor \"" + kMonitor + "\" removed"),
@@ -101,9 +99,9 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
        Cat({restart, restart, {"DeleteMonitor " + kMonitor}, restart}), {"LPT1:", "COM1:", "FILE:"},
        {"Local Port", "Standard TCP/IP Port"}},
       // Not installed: the spooler is left alone and no port is looked at.
-      {"monitor absent", [](json& d) {
+      {"monitor absent", [](drvtest::MachineFile& d) {
          DropPackagePorts(d, true);
-         Printers(d) = json::array();
+         Printers(d).clear();
        },
        ERROR_PRINTER_NOT_FOUND, {kNotFound}, {}, {"LPT1:", "COM1:", "FILE:"}, {"Local Port", "Standard TCP/IP Port"}},
   };
@@ -118,7 +116,7 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
     EXPECT_EQ(result, row.result);
     EXPECT_EQ(winsim::Changes(), row.changes);
     EXPECT_EQ(winsim::ServiceStateName("Spooler"), "running");
-    json doc = MachineDoc();
+    drvtest::MachineFile doc = MachineDoc();
     EXPECT_EQ(drvtest::Names(Ports(doc)), row.portsAfter);
     EXPECT_EQ(drvtest::Names(drvtest::Monitors(doc)), row.monitorsAfter);
   }
@@ -126,11 +124,11 @@ TEST_F(MonitorTest, RemoveDeletesPortsThenMonitorBetweenSpoolerRestarts) {
 
 TEST_F(MonitorTest, PortSearchKeepsTheLastPortWithItsWholeName) {
   const std::string longPort = "Q52USB:" + std::string(300, 'p');
-  EditMachine([&](json& d) {
-    Printers(d) = json::array();
+  EditMachine([&](drvtest::MachineFile& d) {
+    Printers(d).clear();
     // A port without a monitor name is passed over without a line.
-    Ports(d).push_back({{"name", "NUL:"}, {"description", "none"}});
-    Ports(d).push_back({{"name", longPort}, {"monitor", "VEXA Q52 LANGUAGE/PORT MONITOR"}, {"description", "long"}});
+    Ports(d).push_back(drvtest::PortOf("NUL:", "", "none"));
+    Ports(d).push_back(drvtest::PortOf(longPort, "VEXA Q52 LANGUAGE/PORT MONITOR", "long"));
   });
   CMonitorClass monitor;
   CSpoolerName port;
@@ -158,7 +156,7 @@ TEST_F(MonitorTest, PortSearchKeepsTheLastPortWithItsWholeName) {
 // Every listing while the spooler is down. Where a size of 0 means none (printers, drivers) only
 // the outcome is logged; the monitor and port listings make the second call and log its failure.
 TEST_F(MonitorTest, ListingsWhileTheSpoolerIsStopped) {
-  EditMachine([](json& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); });
+  EditMachine([](drvtest::MachineFile& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); });
   CMonitorClass monitor;
   CPrinterClass printer;
   CPrinterDriverClass driver;  // its directory comes from the spooler too
@@ -207,7 +205,7 @@ TEST_F(MonitorTest, SystemDirectoryComponentsBindOnlyToADirectoryThatFits) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.length);
     const std::string directory = root + std::string(row.length - root.size(), 's');
-    EditMachine([&](json& d) { d["systemDirectory"] = directory; });
+    EditMachine([&](drvtest::MachineFile& d) { d["systemDirectory"] = directory; });
     CApiClass api;
     CMonitorClass monitor;
     CPrinterClass printer;
@@ -223,13 +221,13 @@ TEST_F(MonitorTest, InstallAddsTheMonitorFromItsFiles) {
   const std::vector<std::string>& restart = drvtest::kSpoolerRestart;
   const LogEntry filesOk = Info("Language/Port Monitor CheckForRequiredFiles OK");
   const LogEntry installed = Info("Monitor \"" + kMonitor + "\" Installed.");
-  auto absent = [](json& d) {
+  auto absent = [](drvtest::MachineFile& d) {
     DropPackagePorts(d, true);
-    Printers(d) = json::array();
+    Printers(d).clear();
   };
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     std::vector<std::wstring> missingSources;
     bool dllInSystem;  // false: the DLL must be copied from the source folder
     const char* fault;
@@ -239,10 +237,10 @@ TEST_F(MonitorTest, InstallAddsTheMonitorFromItsFiles) {
   } rows[] = {
       {"monitor absent", absent, {}, false, nullptr, 0, {kNotFound, installed}, {"AddMonitor " + kMonitor}},
       // An installed monitor is removed first, with its ports and restarts.
-      {"monitor present", [](json& d) { Printers(d) = json::array(); }, {}, true, nullptr, 0, {},
+      {"monitor present", [](drvtest::MachineFile& d) { Printers(d).clear(); }, {}, true, nullptr, 0, {},
        Cat({restart, {"DeletePort Q52USB001:", "DeletePort Q52USB002:"}, restart, {"DeleteMonitor " + kMonitor}, restart,
             {"AddMonitor " + kMonitor}})},
-      {"old monitor stays", [](json&) {}, {}, true, nullptr, ERROR_INSTALL_FAILURE, {},
+      {"old monitor stays", [](drvtest::MachineFile&) {}, {}, true, nullptr, ERROR_INSTALL_FAILURE, {},
        Cat({restart, restart, restart})},
       {"add refused", absent, {}, true, "AddMonitorW", ERROR_INSTALL_FAILURE,
        {kNotFound, Error("Monitor \"" + kMonitor + "\" Install Failed.GetLastError():5")}, {}},
@@ -273,9 +271,9 @@ TEST_F(MonitorTest, InstallAddsTheMonitorFromItsFiles) {
 }
 
 TEST_F(MonitorTest, InstallStopsWhenAFileCanNotBeHad) {
-  EditMachine([](json& d) {
+  EditMachine([](drvtest::MachineFile& d) {
     DropPackagePorts(d, true);
-    Printers(d) = json::array();
+    Printers(d).clear();
   });
   UseSourceFolder(kMonitorComponent, {L"vexaktmonui.dll"});
   ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\vexaktmonui.dll"));

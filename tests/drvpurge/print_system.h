@@ -20,12 +20,27 @@
 #include "spooler_fixture.h"
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_spooler.h"
 #include "winsim/print.h"
 
 namespace drvtest {
 
 using nlohmann::json;
 
+// machine.json as a test edits or reads it, the spooler section as its structs.
+struct MachineFile {
+  json doc;
+  winsim::model::Spooler spooler;
+
+  explicit MachineFile(const std::string& text)
+      : doc(json::parse(text)), spooler(winsim::model::ReadSpooler(doc.value("spooler", json()))) {}
+  std::string Text() {
+    doc["spooler"] = winsim::model::WriteSpooler(spooler);
+    return doc.dump(2);
+  }
+  json& operator[](const char* key) { return doc[key]; }
+  operator json&() { return doc; }
+};
 
 inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }  // ASCII only
 
@@ -50,24 +65,24 @@ class PrintSystemTest : public MachineTest {
   }
 
   // Edits machine.json between two loads; the spooler object is made anew on first use.
-  void EditMachine(const std::function<void(json&)>& edit) {
+  void EditMachine(const std::function<void(MachineFile&)>& edit) {
     DropSpooler();
     winsim::ReleaseMachine();
     std::string path = machine_->dir() + "/machine.json";
-    json doc = json::parse(testsupport::ReadFile(path));
-    edit(doc);
-    testsupport::WriteFile(path, doc.dump(2));
+    MachineFile file(testsupport::ReadFile(path));
+    edit(file);
+    testsupport::WriteFile(path, file.Text());
     winsim::UseMachine(machine_->dir());
   }
 
   // The machine as it would be written back now. Read the run's changes before: a reload starts
   // a new run report.
-  json MachineDoc() {
+  MachineFile MachineDoc() {
     DropSpooler();
     winsim::ReleaseMachine();
-    json doc = json::parse(testsupport::ReadFile(machine_->dir() + "/machine.json"));
+    MachineFile file(testsupport::ReadFile(machine_->dir() + "/machine.json"));
     winsim::UseMachine(machine_->dir());
-    return doc;
+    return file;
   }
 
   // Runs STEP and returns what it logged, leaving out the polling lines of the service waits,
@@ -128,19 +143,37 @@ class PrintSystemTest : public MachineTest {
 };
 
 // The object lists of machine.json's spooler.
-inline json& Printers(json& doc) { return doc["spooler"]["printers"]; }
-inline json& Drivers(json& doc) { return doc["spooler"]["drivers"]; }
-inline json& Monitors(json& doc) { return doc["spooler"]["monitors"]; }
-inline json& Ports(json& doc) { return doc["spooler"]["ports"]; }
+inline std::vector<winsim::model::Printer>& Printers(MachineFile& m) { return m.spooler.printers; }
+inline std::vector<winsim::model::Driver>& Drivers(MachineFile& m) { return m.spooler.drivers; }
+inline std::vector<winsim::model::Monitor>& Monitors(MachineFile& m) { return m.spooler.monitors; }
+inline std::vector<winsim::model::Port>& Ports(MachineFile& m) { return m.spooler.ports; }
+
+inline winsim::model::Printer PrinterOn(const std::string& name, const std::string& driver, const std::string& port,
+                                        unsigned jobs) {
+  winsim::model::Printer p;
+  p.name = name;
+  p.driver = driver;
+  p.port = port;
+  p.jobs = jobs;
+  return p;
+}
+inline winsim::model::Port PortOf(const std::string& name, const std::string& monitor, const std::string& description) {
+  winsim::model::Port p;
+  p.name = name;
+  p.monitor = monitor;
+  p.description = description;
+  return p;
+}
 
 inline void SetServiceState(json& doc, const std::string& service, const std::string& state) {
   for (json& s : doc["services"])
     if (s["name"] == service) s["state"] = state;
 }
 
-inline std::vector<std::string> Names(const json& list) {
+template <typename T>
+std::vector<std::string> Names(const std::vector<T>& list) {
   std::vector<std::string> out;
-  for (const json& o : list) out.push_back(o.value("name", std::string()));
+  for (const T& o : list) out.push_back(o.name);
   return out;
 }
 

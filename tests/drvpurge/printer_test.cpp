@@ -23,17 +23,14 @@ using drvtest::Trace;
 const char kJobsLine[] = "There are still existing print jobs in the printer.";
 const std::string kLongName = "Q52 " + std::string(300, 'x');
 
-json Printer(const std::string& name, const std::string& driver, const std::string& port, int jobs) {
-  return {{"name", name}, {"driver", driver}, {"port", port}, {"printProcessor", "winprint"}, {"dataType", "RAW"},
-          {"jobs", jobs}};
-}
+using drvtest::PrinterOn;
 
 class PrinterTest : public drvtest::PrintSystemTest {};
 
 TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     const char* fault;  // a failing call, or null
     int result;
     std::vector<LogEntry> log;
@@ -42,24 +39,24 @@ TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
     bool box;
   } rows[] = {
       {"no printer of the driver",
-       [](json& d) { Printers(d) = json::array({Printer("Receipts", "Generic / Text Only", "LPT1:", 0)}); },
+       [](drvtest::MachineFile& d) { Printers(d) = {PrinterOn("Receipts", "Generic / Text Only", "LPT1:", 0)}; },
        nullptr, ERROR_PRINTER_NOT_FOUND, {Info("No Printer Installed")}, {}, {"Receipts/0"}, false},
-      {"empty queue", [](json&) {}, nullptr, 0,
+      {"empty queue", [](drvtest::MachineFile&) {}, nullptr, 0,
        {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
         Info("Printer \"Vexa Q52\" Removed")},
        {"DeletePrinter Vexa Q52"}, {}, false},
-      {"three jobs queued", [](json& d) { Printers(d)[0]["jobs"] = 3; }, nullptr, -30,
+      {"three jobs queued", [](drvtest::MachineFile& d) { Printers(d)[0].jobs = 3; }, nullptr, -30,
        {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"), Error(kJobsLine)},
        {}, {"Vexa Q52/3"}, true},
-      {"one job queued", [](json& d) { Printers(d)[0]["jobs"] = 1; }, nullptr, -30,
+      {"one job queued", [](drvtest::MachineFile& d) { Printers(d)[0].jobs = 1; }, nullptr, -30,
        {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"), Error(kJobsLine)},
        {}, {"Vexa Q52/1"}, true},
       // A name longer than any fixed buffer is acted on whole: cut, it would be the other
       // printer's name, and that printer would be checked and deleted in its place.
       {"name longer than the buffer",
-       [](json& d) {
-         Printers(d) = json::array({Printer(kLongName, "Vexa Q52", "Q52USB001:", 0),
-                                    Printer(kLongName.substr(0, MAX_PATH - 1), "Generic / Text Only", "LPT1:", 2)});
+       [](drvtest::MachineFile& d) {
+         Printers(d) = {PrinterOn(kLongName, "Vexa Q52", "Q52USB001:", 0),
+                        PrinterOn(kLongName.substr(0, MAX_PATH - 1), "Generic / Text Only", "LPT1:", 2)};
        },
        nullptr, 0,
        {Info("Printer \"" + kLongName + "\" Installed"), Info("Printer \"" + kLongName + "\" Installed"),
@@ -67,15 +64,14 @@ TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
        {"DeletePrinter " + kLongName}, {kLongName.substr(0, MAX_PATH - 1) + "/2"}, false},
       // Only the first printer of the driver counts, whatever its name and the case of its driver.
       {"two printers of the driver",
-       [](json& d) {
-         Printers(d) = json::array({Printer("Front Desk", "VEXA q52", "Q52USB001:", 0),
-                                    Printer("Vexa Q52", "Vexa Q52", "Q52USB002:", 2)});
+       [](drvtest::MachineFile& d) {
+         Printers(d) = {PrinterOn("Front Desk", "VEXA q52", "Q52USB001:", 0), PrinterOn("Vexa Q52", "Vexa Q52", "Q52USB002:", 2)};
        },
        nullptr, 0,
        {Info("Printer \"Front Desk\" Installed"), Info("Printer \"Front Desk\" Installed"),
         Info("Printer \"Front Desk\" Removed")},
        {"DeletePrinter Front Desk"}, {"Vexa Q52/2"}, false},
-      {"deletion refused", [](json&) {}, "DeletePrinter", 0,
+      {"deletion refused", [](drvtest::MachineFile&) {}, "DeletePrinter", 0,
        {Info("Printer \"Vexa Q52\" Installed"), Info("Printer \"Vexa Q52\" Installed"),
         Error("Unable to delete \"Vexa Q52\"")},
        {}, {"Vexa Q52/0"}, false},
@@ -102,8 +98,8 @@ TEST_F(PrinterTest, RemoveByWhatTheSpoolerHolds) {
     }
     EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{}));
     std::vector<std::string> after;
-    json doc = MachineDoc();
-    for (const json& p : Printers(doc)) after.push_back(p["name"].get<std::string>() + "/" + p["jobs"].dump());
+    drvtest::MachineFile doc = MachineDoc();
+    for (const auto& p : Printers(doc)) after.push_back(p.name + "/" + std::to_string(p.jobs));
     EXPECT_EQ(after, row.printersAfter);
   }
 }
@@ -142,18 +138,18 @@ TEST_F(PrinterTest, RemoveKeepsThePrinterWhoseQueueCannotBeRead) {
 TEST_F(PrinterTest, ListingFailures) {
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     const char* fault;
     std::vector<LogEntry> log;
     bool listed;
   } rows[] = {
       // The size query fails without a size: nothing is allocated and only the outcome is logged.
-      {"spooler stopped", [](json& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, nullptr,
+      {"spooler stopped", [](drvtest::MachineFile& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, nullptr,
        {Info("No Printer Installed")}, false},
-      {"second call refused", [](json&) {}, "EnumPrintersW",
+      {"second call refused", [](drvtest::MachineFile&) {}, "EnumPrintersW",
        {Error("IsPrinterInstalled - EnumPrinters #2 Failed. GetLastError():5"), Info("No Printer Installed")}, false},
       // The same line, but this time the spooler said so.
-      {"no printers at all", [](json& d) { Printers(d) = json::array(); }, nullptr, {Info("No Printer Installed")},
+      {"no printers at all", [](drvtest::MachineFile& d) { Printers(d).clear(); }, nullptr, {Info("No Printer Installed")},
        true},
   };
   for (const Row& row : rows) {
@@ -189,35 +185,35 @@ TEST_F(PrinterTest, InstallAddsThePrinterOnTheMonitorsPort) {
   const LogEntry added = Info("Printer \"Vexa Q52\" Successfully Added.");
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     const char* fault;
     int result;
     std::vector<LogEntry> log;
     std::vector<std::string> changes;
     std::vector<std::string> printersAfter;  // "name on port"
   } rows[] = {
-      {"no printer before", [](json& d) { Printers(d) = json::array(); }, nullptr, 0,
+      {"no printer before", [](drvtest::MachineFile& d) { Printers(d).clear(); }, nullptr, 0,
        concat(concat({filesOk, Info("No Printer Installed")}, portTrace), {added}), {"AddPrinter Vexa Q52"},
        {"Vexa Q52 on Q52USB002:"}},
-      {"old printer replaced", [](json&) {}, nullptr, 0,
+      {"old printer replaced", [](drvtest::MachineFile&) {}, nullptr, 0,
        concat(concat({filesOk, Info("Printer \"Vexa Q52\" Installed"), Info("Removing Existing Printer..."),
                       Info("Printer \"Vexa Q52\" Removed")},
                      portTrace),
               {added}),
        {"DeletePrinter Vexa Q52", "AddPrinter Vexa Q52"}, {"Vexa Q52 on Q52USB002:"}},
       // The old printer could not go: it stays and no second one is added.
-      {"old printer stays", [](json&) {}, "DeletePrinter", 0,
+      {"old printer stays", [](drvtest::MachineFile&) {}, "DeletePrinter", 0,
        {filesOk, Info("Printer \"Vexa Q52\" Installed"), Info("Removing Existing Printer..."),
         Error("Unable to delete \"Vexa Q52\"")},
        {}, {"Vexa Q52 on Q52USB001:"}},
       {"monitor without ports",
-       [](json& d) {
-         Printers(d) = json::array();
-         drvtest::Ports(d) = json::array({{{"name", "LPT1:"}, {"monitor", "Local Port"}, {"description", "Local Port"}}});
+       [](drvtest::MachineFile& d) {
+         Printers(d).clear();
+         drvtest::Ports(d) = {drvtest::PortOf("LPT1:", "Local Port", "Local Port")};
        },
        nullptr, ERROR_INSTALL_FAILURE,
        {filesOk, Info("No Printer Installed"), Trace("PortInfo2(0) has pMonitorName: \"Local Port\". ")}, {}, {}},
-      {"add refused", [](json& d) { Printers(d) = json::array(); }, "AddPrinterW", ERROR_INSTALL_FAILURE,
+      {"add refused", [](drvtest::MachineFile& d) { Printers(d).clear(); }, "AddPrinterW", ERROR_INSTALL_FAILURE,
        concat(concat({filesOk, Info("No Printer Installed")}, portTrace), {Error("AddPrinter Failed. GetLastError():5")}),
        {}, {}},
   };
@@ -233,8 +229,8 @@ TEST_F(PrinterTest, InstallAddsThePrinterOnTheMonitorsPort) {
     EXPECT_EQ(winsim::Changes(), row.changes);
     EXPECT_EQ(winsim::OpenHandles(), (std::map<std::string, int>{}));
     std::vector<std::string> after;
-    json doc = MachineDoc();
-    for (const json& p : Printers(doc)) after.push_back(p["name"].get<std::string>() + " on " + p["port"].get<std::string>());
+    drvtest::MachineFile doc = MachineDoc();
+    for (const auto& p : Printers(doc)) after.push_back(p.name + " on " + p.port);
     EXPECT_EQ(after, row.printersAfter);
   }
 }

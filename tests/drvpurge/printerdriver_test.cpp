@@ -36,30 +36,30 @@ TEST_F(PrinterDriverTest, RemoveAfterASpoolerRestart) {
   };
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     int result;
     std::vector<LogEntry> log;
     std::vector<std::string> changes;
     std::vector<std::string> driversAfter;
   } rows[] = {
       {"driver absent",
-       [](json& d) {
-         Printers(d) = json::array();
-         Drivers(d) = json::array();
+       [](drvtest::MachineFile& d) {
+         Printers(d).clear();
+         Drivers(d).clear();
        },
        ERROR_PRINTER_NOT_FOUND, {kNotFound}, {}, {}},
-      {"driver free", [](json& d) { Printers(d) = json::array(); }, 0,
+      {"driver free", [](drvtest::MachineFile& d) { Printers(d).clear(); }, 0,
        {kFound, kStopped, kStarted, Info("Printer Driver \"Vexa Q52\" removal OK.")},
        plus(restart, "DeletePrinterDriver Vexa Q52"), {}},
       {"name in other letter case",
-       [](json& d) {
-         Printers(d) = json::array();
-         Drivers(d)[0]["name"] = "VEXA q52";
+       [](drvtest::MachineFile& d) {
+         Printers(d).clear();
+         Drivers(d)[0].name = "VEXA q52";
        },
        0, {kFound, kStopped, kStarted, Info("Printer Driver \"Vexa Q52\" removal OK.")},
        plus(restart, "DeletePrinterDriver VEXA q52"), {}},
       // The printer was left in place: the spooler refuses, and the removal still counts as done.
-      {"driver in use", [](json&) {}, 0,
+      {"driver in use", [](drvtest::MachineFile&) {}, 0,
        {kFound, kStopped, kStarted, Error("Printer Driver \"Vexa Q52\" removal Failed. GetLastError():3001")}, restart,
        {"Vexa Q52"}},
   };
@@ -74,7 +74,7 @@ TEST_F(PrinterDriverTest, RemoveAfterASpoolerRestart) {
     EXPECT_EQ(LogOf([&] { result = driver.Remove(); }), row.log);
     EXPECT_EQ(result, row.result);
     EXPECT_EQ(winsim::Changes(), row.changes);
-    json doc = MachineDoc();
+    drvtest::MachineFile doc = MachineDoc();
     EXPECT_EQ(drvtest::Names(Drivers(doc)), row.driversAfter);
   }
 }
@@ -92,19 +92,19 @@ TEST_F(PrinterDriverTest, ListingFailureCountsAsNotInstalled) {
 TEST_F(PrinterDriverTest, InstallAddsTheDriverFromTheDriverDirectory) {
   const LogEntry filesOk = Info("Printer Driver CheckForRequiredFiles OK");
   const LogEntry added = Info("Printer Driver \"Vexa Q52\" installation OK.");
-  auto noPrinter = [](json& d) { Printers(d) = json::array(); };
+  auto noPrinter = [](drvtest::MachineFile& d) { Printers(d).clear(); };
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     const char* fault;
     int result;
     std::vector<LogEntry> log;
     std::vector<std::string> changes;
   } rows[] = {
       {"no driver before",
-       [](json& d) {
-         Printers(d) = json::array();
-         Drivers(d) = json::array();
+       [](drvtest::MachineFile& d) {
+         Printers(d).clear();
+         Drivers(d).clear();
        },
        nullptr, 0, {filesOk, kNotFound, added}, {"AddPrinterDriver Vexa Q52"}},
       {"old driver replaced", noPrinter, nullptr, 0,
@@ -112,14 +112,14 @@ TEST_F(PrinterDriverTest, InstallAddsTheDriverFromTheDriverDirectory) {
        {"DeletePrinterDriver Vexa Q52", "AddPrinterDriver Vexa Q52"}},
       // The old driver is still used by the printer: it stays, nothing is added, and that counts
       // as done.
-      {"old driver in use", [](json&) {}, nullptr, 0,
+      {"old driver in use", [](drvtest::MachineFile&) {}, nullptr, 0,
        {filesOk, kFound, Info("Removing Printer Driver..."),
         Error("Printer Driver \"Vexa Q52\" removal Failed. GetLastError():3001")},
        {}},
       {"add refused",
-       [](json& d) {
-         Printers(d) = json::array();
-         Drivers(d) = json::array();
+       [](drvtest::MachineFile& d) {
+         Printers(d).clear();
+         Drivers(d).clear();
        },
        "AddPrinterDriverExW", ERROR_INSTALL_FAILURE,
        {filesOk, kNotFound, Error("Printer Driver \"Vexa Q52\" failed. GetLastError():5"),
@@ -141,29 +141,29 @@ TEST_F(PrinterDriverTest, InstallAddsTheDriverFromTheDriverDirectory) {
     EXPECT_EQ(winsim::Changes(), row.changes);
     EXPECT_EQ(testsupport::ReadFile(winsim::HostPath(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktenu.hlp")),
               "new vexaktenu.hlp");
-    json doc = MachineDoc();
+    drvtest::MachineFile doc = MachineDoc();
     if (row.result == 0 && !row.changes.empty()) {
       ASSERT_EQ(Drivers(doc).size(), 1u);
-      const json& d = Drivers(doc)[0];
-      EXPECT_EQ(d["name"], "Vexa Q52");
-      EXPECT_EQ(d["version"], 3);
-      EXPECT_EQ(d["environment"], "Windows NT x86");
-      EXPECT_EQ(d["driverPath"], "vexaktwxp.dll");
-      EXPECT_EQ(d["dataFile"], "vexaktq52.pdf");
-      EXPECT_EQ(d["configFile"], "vexaktgui.dll");
-      EXPECT_EQ(d["helpFile"], "vexaktenu.hlp");
+      const winsim::model::Driver& d = Drivers(doc)[0];
+      EXPECT_EQ(d.name, "Vexa Q52");
+      EXPECT_EQ(d.version, 3u);
+      EXPECT_EQ(d.environment, "Windows NT x86");
+      EXPECT_EQ(d.driverPath, "vexaktwxp.dll");
+      EXPECT_EQ(d.dataFile, "vexaktq52.pdf");
+      EXPECT_EQ(d.configFile, "vexaktgui.dll");
+      EXPECT_EQ(d.helpFile, "vexaktenu.hlp");
       // Exactly the three names: the list reached the spooler closed by its second NUL.
-      EXPECT_EQ(d["dependentFiles"], json::array({"vexaktxps.dll", "vexaktenu.cnt", "vexaktenu.dll"}));
-      EXPECT_EQ(d["monitor"], "Vexa Q52 Language/Port Monitor");
-      EXPECT_EQ(d["defaultDataType"], "RAW");
+      EXPECT_EQ(d.dependentFiles, (std::vector<std::string>{"vexaktxps.dll", "vexaktenu.cnt", "vexaktenu.dll"}));
+      EXPECT_EQ(d.monitor, "Vexa Q52 Language/Port Monitor");
+      EXPECT_EQ(d.defaultDataType, "RAW");
     }
   }
 }
 
 TEST_F(PrinterDriverTest, InstallStopsWhenAFileCanNotBeHad) {
-  EditMachine([](json& d) {
-    Printers(d) = json::array();
-    Drivers(d) = json::array();
+  EditMachine([](drvtest::MachineFile& d) {
+    Printers(d).clear();
+    Drivers(d).clear();
   });
   UseSourceFolder(kPrinterDriverComponent, {L"vexaktgui.dll"});
   ASSERT_TRUE(drvtest::RemoveMachineFile(L"C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\vexaktgui.dll"));

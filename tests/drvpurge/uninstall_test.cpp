@@ -127,71 +127,68 @@ TEST_F(UninstallTest, TypicalRoadRemovesEverythingInItsOrder) {
   EXPECT_FALSE(OnMachine(L"C:\\Q52PLX"));
   EXPECT_FALSE(UninstallKeyPresent());
   EXPECT_EQ(winsim::ServiceStateName("Spooler"), "running");
-  json doc = MachineDoc();
+  drvtest::MachineFile doc = MachineDoc();
   EXPECT_TRUE(drvtest::Printers(doc).empty());
   EXPECT_TRUE(drvtest::Drivers(doc).empty());
   EXPECT_EQ(drvtest::Names(drvtest::Monitors(doc)), (std::vector<std::string>{"Local Port", "Standard TCP/IP Port"}));
 }
 
 // Takes the package's monitor and its ports off the machine; the printer keeps a port that stays.
-void DropMonitor(json& d) {
-  json monitors = json::array(), ports = json::array();
-  for (const json& m : drvtest::Monitors(d))
-    if (m["name"] != kMonitor) monitors.push_back(m);
-  for (const json& p : drvtest::Ports(d))
-    if (p["monitor"] != kMonitor) ports.push_back(p);
-  drvtest::Monitors(d) = monitors;
-  drvtest::Ports(d) = ports;
-  for (json& p : drvtest::Printers(d)) p["port"] = "LPT1:";
+void DropMonitor(drvtest::MachineFile& d) {
+  auto& monitors = drvtest::Monitors(d);
+  auto& ports = drvtest::Ports(d);
+  monitors.erase(std::remove_if(monitors.begin(), monitors.end(), [](auto& m) { return m.name == kMonitor; }),
+                 monitors.end());
+  ports.erase(std::remove_if(ports.begin(), ports.end(), [](auto& p) { return p.monitor == kMonitor; }), ports.end());
+  for (auto& p : drvtest::Printers(d)) p.port = "LPT1:";
 }
 
 TEST_F(UninstallTest, ResultCodes) {
   struct Row {
     const char* name;
-    std::function<void(json&)> edit;
+    std::function<void(drvtest::MachineFile&)> edit;
     int result;
     std::vector<std::string> steps;
     bool packageLeft;  // files, directory and key all still there
     unsigned messageBoxes;
   } rows[] = {
       // Not the package's machine: nothing is touched, though printer, monitor and files are there.
-      {"driver absent", [](json& d) { drvtest::Drivers(d) = json::array(); }, ERROR_PRINTER_NOT_FOUND, {}, true, 0},
+      {"driver absent", [](drvtest::MachineFile& d) { drvtest::Drivers(d).clear(); }, ERROR_PRINTER_NOT_FOUND, {}, true, 0},
       {"spooler stopped and unable to start",
-       [](json& d) {
+       [](drvtest::MachineFile& d) {
          drvtest::SetServiceState(d, "Spooler", "stopped");
          for (json& s : d["services"])
            if (s["name"] == "Spooler") s["startError"] = ERROR_SERVICE_DISABLED;
        },
        ERROR_PRINTER_NOT_FOUND, {}, true, 0},
-      {"spooler stopped, starts", [](json& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, 0,
+      {"spooler stopped, starts", [](drvtest::MachineFile& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, 0,
        {"spooler", "printer", "spooler", "driver", "spooler", "ports", "spooler", "monitor", "spooler", "files",
         "directory", "key"},
        false, 0},
       {"jobs queued",
-       [](json& d) {
-         for (json& p : drvtest::Printers(d)) p["jobs"] = 3;
+       [](drvtest::MachineFile& d) {
+         for (auto& p : drvtest::Printers(d)) p.jobs = 3;
        },
        -30, {}, true, 1},
       {"one job queued",
-       [](json& d) {
-         for (json& p : drvtest::Printers(d)) p["jobs"] = 1;
+       [](drvtest::MachineFile& d) {
+         for (auto& p : drvtest::Printers(d)) p.jobs = 1;
        },
        -30, {}, true, 1},
-      {"printer absent", [](json& d) { drvtest::Printers(d) = json::array(); }, 0,
+      {"printer absent", [](drvtest::MachineFile& d) { drvtest::Printers(d).clear(); }, 0,
        {"spooler", "driver", "spooler", "ports", "spooler", "monitor", "spooler", "files", "directory", "key"}, false, 0},
       // The printer and the driver went before the monitor was found missing.
       {"monitor absent", DropMonitor, 5, {"printer", "spooler", "driver"}, true, 0},
       // The spooler refuses to delete the printer: the driver and the monitor it holds stay too, and
       // so does every file of the package, instead of a run that says 0 over a broken printer.
       {"printer deletion refused",
-       [](json& d) { d["faults"] = json::array({{{"function", "DeletePrinter"}, {"call", 1}, {"error", 5}}}); }, 5,
+       [](drvtest::MachineFile& d) { d["faults"] = json::array({{{"function", "DeletePrinter"}, {"call", 1}, {"error", 5}}}); }, 5,
        {"spooler"}, true, 0},
       // A second printer keeps the driver; the list that would show it can't be had after the
       // removals. That is no sign the driver went: the package's files stay.
       {"driver list unreadable after the removals",
-       [](json& d) {
-         drvtest::Printers(d).push_back({{"name", "Kitchen"}, {"driver", "Vexa Q52"}, {"port", "LPT1:"},
-                                         {"printProcessor", "winprint"}, {"dataType", "RAW"}, {"jobs", 0}});
+       [](drvtest::MachineFile& d) {
+         drvtest::Printers(d).push_back(drvtest::PrinterOn("Kitchen", "Vexa Q52", "LPT1:", 0));
          d["faults"] = json::array(
              {{{"function", "EnumPrinterDriversW"}, {"call", 6}, {"error", ERROR_INSUFFICIENT_BUFFER}}});
        },
