@@ -8,6 +8,7 @@
 #include "main.h"
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_spooler.h"
 
 namespace drvtest {
 
@@ -82,13 +83,11 @@ std::set<std::string> MachineItems(const std::string& machine) {
   namespace fs = std::filesystem;
   std::set<std::string> items;
   nlohmann::json doc = nlohmann::json::parse(testsupport::ReadFile(machine + "/machine.json"));
-  const nlohmann::json& spooler = doc["spooler"];
-  for (const char* list : {"printers", "drivers", "monitors", "ports"}) {
-    std::string kind(list);
-    kind.pop_back();
-    if (spooler.contains(list))
-      for (const auto& e : spooler[list]) items.insert(kind + ":" + e.value("name", std::string()));
-  }
+  const winsim::model::Spooler spooler = winsim::model::SpoolerOf(doc);
+  for (const auto& e : spooler.printers) items.insert("printer:" + e.name);
+  for (const auto& e : spooler.drivers) items.insert("driver:" + e.name);
+  for (const auto& e : spooler.monitors) items.insert("monitor:" + e.name);
+  for (const auto& e : spooler.ports) items.insert("port:" + e.name);
   const fs::path c = fs::path(machine) / "drive_c";
   for (auto it = fs::recursive_directory_iterator(c); it != fs::recursive_directory_iterator(); ++it) {
     std::string rel = fs::relative(it->path(), c).string();

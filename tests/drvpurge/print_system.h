@@ -33,9 +33,9 @@ struct MachineFile {
   winsim::model::Spooler spooler;
 
   explicit MachineFile(const std::string& text)
-      : doc(json::parse(text)), spooler(winsim::model::ReadSpooler(doc.value("spooler", json()))) {}
+      : doc(json::parse(text)), spooler(winsim::model::SpoolerOf(doc)) {}
   std::string Text() {
-    doc["spooler"] = winsim::model::WriteSpooler(spooler);
+    winsim::model::SetSpooler(doc, spooler);
     return doc.dump(2);
   }
   json& operator[](const char* key) { return doc[key]; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -15,6 +16,7 @@
 #include "printerdriver.h"
 #include "spooler.h"
 #include "winsim/control.h"
+#include "winsim/model_spooler.h"
 
 using nlohmann::json;
 namespace fs = std::filesystem;
@@ -37,9 +39,10 @@ std::string Name(FuzzedDataProvider& in) {
   }
 }
 
-json Records(FuzzedDataProvider& in, const std::function<json()>& one) {
-  json list = json::array();
-  for (int n = in.ConsumeIntegralInRange<int>(0, 4); n > 0; --n) list.push_back(one());
+template <typename T>
+std::vector<T> Records(FuzzedDataProvider& in, const std::function<void(T&)>& fill) {
+  std::vector<T> list;
+  for (int n = in.ConsumeIntegralInRange<int>(0, 4); n > 0; --n) fill(list.emplace_back());
   return list;
 }
 }  // namespace
@@ -63,21 +66,37 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   json doc = g_doc;
-  json& spooler = doc["spooler"];
-  spooler["monitors"] = Records(in, [&] { return json{{"name", Name(in)}, {"dll", Name(in)}}; });
-  spooler["ports"] = Records(in, [&] { return json{{"name", Name(in)}, {"monitor", Name(in)}, {"description", Name(in)}}; });
-  spooler["drivers"] = Records(in, [&] {
-    json files = json::array();
-    for (int n = in.ConsumeIntegralInRange<int>(0, 8); n > 0; --n) files.push_back(Name(in));
-    return json{{"name", Name(in)}, {"environment", in.ConsumeBool() ? "Windows NT x86" : Name(in)},
-                {"version", in.ConsumeIntegralInRange<int>(0, 3)}, {"driverPath", Name(in)},
-                {"dataFile", Name(in)}, {"configFile", Name(in)}, {"helpFile", Name(in)},
-                {"dependentFiles", files}, {"monitor", Name(in)}, {"defaultDataType", "RAW"}};
+  namespace model = winsim::model;
+  model::Spooler spooler = model::SpoolerOf(doc);
+  // Each field drawn in the order the corpus was made with.
+  spooler.monitors = Records<model::Monitor>(in, [&](model::Monitor& m) {
+    m.name = Name(in);
+    m.dll = Name(in);
   });
-  spooler["printers"] = Records(in, [&] {
-    return json{{"name", Name(in)}, {"driver", Name(in)}, {"port", Name(in)}, {"printProcessor", "winprint"},
-                {"dataType", "RAW"}, {"jobs", in.ConsumeIntegralInRange<int>(0, 2)}};
+  spooler.ports = Records<model::Port>(in, [&](model::Port& p) {
+    p.name = Name(in);
+    p.monitor = Name(in);
+    p.description = Name(in);
   });
+  spooler.drivers = Records<model::Driver>(in, [&](model::Driver& d) {
+    for (int n = in.ConsumeIntegralInRange<int>(0, 8); n > 0; --n) d.dependentFiles.push_back(Name(in));
+    d.name = Name(in);
+    d.environment = in.ConsumeBool() ? "Windows NT x86" : Name(in);
+    d.version = in.ConsumeIntegralInRange<uint32_t>(0, 3);
+    d.driverPath = Name(in);
+    d.dataFile = Name(in);
+    d.configFile = Name(in);
+    d.helpFile = Name(in);
+    d.monitor = Name(in);
+    d.defaultDataType = "RAW";
+  });
+  spooler.printers = Records<model::Printer>(in, [&](model::Printer& p) {
+    p.name = Name(in);
+    p.driver = Name(in);
+    p.port = Name(in);
+    p.jobs = in.ConsumeIntegralInRange<uint32_t>(0, 2);
+  });
+  model::SetSpooler(doc, spooler);
 
   // A fresh copy each time: a removal deletes files of the machine.
   std::error_code ec;

@@ -9,6 +9,7 @@
 
 #include "testsupport.h"
 #include "winsim/inf.h"
+#include "winsim/model_spooler.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST(ExampleMachines, EachStepFindsWhatItNames) {
     nlohmann::json doc = nlohmann::json::parse(ReadFile(dir + "/machine.json"));
     const std::string reg = ReadFile(dir + "/system.reg");
     const bool keyThere = reg.find("Uninstall\\Vexa Q52 Plexline Drivers]") != std::string::npos;
-    EXPECT_EQ(doc["spooler"]["printers"][0]["jobs"], std::string(c.name).rfind("patch", 0) == 0 ? 2 : 0);
+    EXPECT_EQ(winsim::model::SpoolerOf(doc).printers[0].jobs, std::string(c.name).rfind("patch", 0) == 0 ? 2u : 0u);
     EXPECT_EQ(std::filesystem::exists(dir + "/drive_c/Q52PLX"), std::string(c.name).rfind("removal", 0) != 0);
     EXPECT_EQ(keyThere, c.regFile == nullptr);
     // Everything else is the image's: the monitor's DLL, for one.

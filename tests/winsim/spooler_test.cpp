@@ -10,6 +10,7 @@
 
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_spooler.h"
 #include "winsim/print.h"
 
 namespace {
@@ -200,8 +201,8 @@ TEST(Spooler, ObjectsInUseAreRefused) {
   // Written back with the machine, and listed in the run's report.
   winsim::ReleaseMachine();
   json doc = json::parse(testsupport::ReadFile(machine.dir() + "/machine.json"));
-  EXPECT_TRUE(doc["spooler"]["printers"].empty());
-  EXPECT_TRUE(doc["spooler"]["drivers"].empty());
+  EXPECT_TRUE(winsim::model::SpoolerOf(doc).printers.empty());
+  EXPECT_TRUE(winsim::model::SpoolerOf(doc).drivers.empty());
   json report = json::parse(testsupport::ReadFile(machine.dir() + "/last-run.json"));
   EXPECT_EQ(report["changes"].size(), 4u);
   winsim::UseMachine(machine.dir());
@@ -240,8 +241,16 @@ TEST(Spooler, LongNamesArePackedWhole) {
   TempMachine machine;
   const std::string longPrinter(300, 'P'), longPort = std::string(290, 'q') + ":";
   EditMachineJson(machine, [&](json& doc) {
-    doc["spooler"]["ports"].push_back({{"name", longPort}, {"monitor", "Vexa Q52 Language/Port Monitor"}});
-    doc["spooler"]["printers"].push_back({{"name", longPrinter}, {"driver", "Vexa Q52"}, {"port", longPort}, {"jobs", 1}});
+    winsim::model::Spooler spooler = winsim::model::SpoolerOf(doc);
+    winsim::model::Port& port = spooler.ports.emplace_back();
+    port.name = longPort;
+    port.monitor = "Vexa Q52 Language/Port Monitor";
+    winsim::model::Printer& printer = spooler.printers.emplace_back();
+    printer.name = longPrinter;
+    printer.driver = "Vexa Q52";
+    printer.port = longPort;
+    printer.jobs = 1;
+    winsim::model::SetSpooler(doc, spooler);
   });
   DWORD needed = 0, count = 0;
   EXPECT_FALSE(EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count));

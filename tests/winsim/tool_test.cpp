@@ -8,6 +8,7 @@
 
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_spooler.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST_F(ToolTest, JobsAddQueuesOnTheNamedPrinterAndShowListsThem) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Vexa Q52: 2 job(s) queued\n");
   EXPECT_EQ(Tool({"jobs", "add", dir, "Vexa Q52", "1"}).out, "Vexa Q52: 3 job(s) queued\n");
-  EXPECT_EQ(Doc()["spooler"]["printers"][0]["jobs"], 3);
+  EXPECT_EQ(winsim::model::SpoolerOf(Doc()).printers[0].jobs, 3u);
 
   std::string before = ReadFile(dir + "/machine.json");
   r = Tool({"jobs", "add", dir, "Other Printer", "1"});

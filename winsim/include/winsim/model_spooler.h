@@ -12,54 +12,53 @@
 
 namespace winsim::model {
 
-struct Monitor {
-  std::string name, dll;
+// What a record keeps of its file besides its fields.
+struct Kept {
   nlohmann::json rest = nlohmann::json::object();
   std::vector<std::string> unset;
 };
 
-struct Port {
+struct Monitor : Kept {
+  std::string name, dll;
+};
+
+struct Port : Kept {
   std::string name, monitor, description;
   std::optional<uint32_t> type;  // PORT_TYPE bits; PORT_TYPE_WRITE when absent
-  nlohmann::json rest = nlohmann::json::object();
-  std::vector<std::string> unset;
 };
 
-struct Driver {
+struct Driver : Kept {
   std::string name, environment = "Windows NT x86";
   uint32_t version = 3;
   std::string driverPath, dataFile, configFile;  // bare file names, in the version directory
   std::optional<std::string> helpFile;
   std::vector<std::string> dependentFiles;
   std::optional<std::string> monitor, defaultDataType;
-  nlohmann::json rest = nlohmann::json::object();
-  std::vector<std::string> unset;
 };
 
-struct Printer {
+struct Printer : Kept {
   std::string name, driver, port, printProcessor = "winprint", dataType = "RAW";
   uint32_t jobs = 0;  // queued print jobs
   std::optional<std::string> comment, location, shareName, sepFile, parameters;
   std::optional<uint32_t> attributes, status, priority, defaultPriority;
   bool pendingDeletion = false;  // deleted while jobs were queued
-  nlohmann::json rest = nlohmann::json::object();
-  std::vector<std::string> unset;
 };
 
 // Each list in the order the listing calls return it.
-struct Spooler {
+struct Spooler : Kept {
   std::string environment, driverDirectory;  // empty when the file names none
   std::vector<Monitor> monitors;
   std::vector<Port> ports;
   std::vector<Driver> drivers;
   std::vector<Printer> printers;
-  nlohmann::json rest = nlohmann::json::object();
-  std::vector<std::string> unset;
 };
 
 // A section as read from machine.json (anything but an object reads as an empty spooler), and
 // back: WriteSpooler(ReadSpooler(s)) is s.
 Spooler ReadSpooler(const nlohmann::json& section);
 nlohmann::json WriteSpooler(const Spooler& spooler);
+// The same for a whole machine.json.
+Spooler SpoolerOf(const nlohmann::json& machine);
+void SetSpooler(nlohmann::json& machine, const Spooler& spooler);
 
 }  // namespace winsim::model

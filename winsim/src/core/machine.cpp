@@ -226,7 +226,7 @@ void Machine::Load(const fs::path& d) {
 
 void Machine::Save() {
   for (auto& hook : beforeSave) hook(*this);
-  if (spooler) doc["spooler"] = model::WriteSpooler(*spooler);
+  if (spooler) model::SetSpooler(doc, *spooler);
   if (virtualClock)
     doc["clock"] = {{"virtual", true}, {"now", FormatIsoMillis(virtualNow)}, {"boot", FormatIsoMillis(bootMillis)}};
   WriteFileAtomic(dir / "machine.json", doc.dump(2) + "\n");

@@ -1,6 +1,9 @@
 // The "spooler" section of machine.json read into its structs and written back: the one place
-// that spells its keys.
+// that spells its keys, each once, in the field list of its struct.
 #include "winsim/model_spooler.h"
+
+#include <algorithm>
+#include <type_traits>
 
 namespace winsim::model {
 
@@ -8,194 +11,149 @@ using nlohmann::json;
 
 namespace {
 
-// The defaults below are never destroyed: the machine is written back after static objects are.
+// Reads a record: each key whose value has its field's type moves from `rest` into the field; a
+// value of another type stays in `rest` and goes back to the file as it was. Only a set mark
+// (true) is taken, so an explicit false stays as written.
+struct Reader {
+  json& rest;
+  template <typename T>
+  void operator()(const char* key, T& field) {
+    auto it = rest.find(key);
+    if (it == rest.end() || !Fits(*it, field)) return;
+    field = it->get<T>();
+    rest.erase(it);
+  }
+  template <typename T>
+  void operator()(const char* key, std::optional<T>& field) {
+    T value{};
+    if (rest.contains(key) && Fits(rest[key], value)) (*this)(key, field.emplace());
+  }
+  static bool Fits(const json& v, const std::string&) { return v.is_string(); }
+  static bool Fits(const json& v, uint32_t) { return v.is_number(); }
+  static bool Fits(const json& v, bool) { return v == true; }
+  static bool Fits(const json& v, const std::vector<std::string>&) {
+    return v.is_array() && std::all_of(v.begin(), v.end(), [](const json& s) { return s.is_string(); });
+  }
+  template <typename T>
+  static bool Fits(const json& v, const std::vector<T>&) { return v.is_array(); }
+};
 
-// Moves KEY from REST into OUT when its value has OUT's type; a value of another type stays in
-// REST and goes back to the file as it was.
-bool Take(json& rest, const char* key, std::string& out) {
-  auto it = rest.find(key);
-  if (it == rest.end() || !it->is_string()) return false;
-  out = it->get<std::string>();
-  rest.erase(it);
-  return true;
-}
-bool Take(json& rest, const char* key, uint32_t& out) {
-  auto it = rest.find(key);
-  if (it == rest.end() || !it->is_number()) return false;
-  out = it->get<uint32_t>();
-  rest.erase(it);
-  return true;
-}
-bool Take(json& rest, const char* key, std::vector<std::string>& out) {
-  auto it = rest.find(key);
-  if (it == rest.end() || !it->is_array()) return false;
-  for (const json& s : *it)
-    if (!s.is_string()) return false;
-  out = it->get<std::vector<std::string>>();
-  rest.erase(it);
-  return true;
-}
+// Writes a record's fields; an absent optional and an unset mark are left out.
+struct Writer {
+  json& out;
+  template <typename T>
+  void operator()(const char* key, const T& field) { out[key] = field; }
+  template <typename T>
+  void operator()(const char* key, const std::optional<T>& field) {
+    if (field) out[key] = *field;
+  }
+  void operator()(const char* key, const bool& mark) {
+    if (mark) out[key] = true;
+  }
+};
+
+json Write(const Monitor& r);
+json Write(const Port& r);
+json Write(const Driver& r);
+json Write(const Printer& r);
 template <typename T>
-void Take(json& rest, const char* key, std::optional<T>& out) {
-  T value{};
-  if (Take(rest, key, value)) out = value;
-}
+T Read(const json& object);
 
+}  // namespace
+
+}  // namespace winsim::model
+
+namespace nlohmann {
+// The lists of the section read and written through their structs.
 template <typename T>
-void Put(json& o, const char* key, const std::optional<T>& value) {
-  if (value) o[key] = *value;
+struct adl_serializer<std::vector<T>, std::enable_if_t<std::is_base_of_v<winsim::model::Kept, T>>> {
+  static void to_json(json& j, const std::vector<T>& list) {
+    j = json::array();
+    for (const T& e : list) j.push_back(winsim::model::Write(e));
+  }
+  static void from_json(const json& j, std::vector<T>& list) {
+    for (const json& e : j) list.push_back(winsim::model::Read<T>(e));
+  }
+};
+}  // namespace nlohmann
+
+namespace winsim::model {
+
+namespace {
+
+template <typename R, typename V>
+void Fields(R& r, V&& v) {
+  using T = std::remove_const_t<R>;
+  if constexpr (std::is_same_v<T, Monitor>) {
+    v("name", r.name), v("dll", r.dll);
+  } else if constexpr (std::is_same_v<T, Port>) {
+    v("name", r.name), v("monitor", r.monitor), v("description", r.description), v("type", r.type);
+  } else if constexpr (std::is_same_v<T, Driver>) {
+    v("name", r.name), v("environment", r.environment), v("version", r.version), v("driverPath", r.driverPath),
+        v("dataFile", r.dataFile), v("configFile", r.configFile), v("helpFile", r.helpFile),
+        v("dependentFiles", r.dependentFiles), v("monitor", r.monitor), v("defaultDataType", r.defaultDataType);
+  } else if constexpr (std::is_same_v<T, Printer>) {
+    v("name", r.name), v("driver", r.driver), v("port", r.port), v("printProcessor", r.printProcessor),
+        v("dataType", r.dataType), v("jobs", r.jobs), v("comment", r.comment), v("location", r.location),
+        v("shareName", r.shareName), v("sepFile", r.sepFile), v("parameters", r.parameters),
+        v("attributes", r.attributes), v("status", r.status), v("priority", r.priority),
+        v("defaultPriority", r.defaultPriority), v("pendingDeletion", r.pendingDeletion);
+  } else {
+    v("environment", r.environment), v("driverDirectory", r.driverDirectory), v("monitors", r.monitors),
+        v("ports", r.ports), v("drivers", r.drivers), v("printers", r.printers);
+  }
 }
 
-json Write(const Monitor& m);
-json Write(const Port& p);
-json Write(const Driver& d);
-json Write(const Printer& p);
-
-// Notes the keys the file left out, then reads the others into the typed fields.
-template <typename T, typename F>
-void ReadRecord(T& record, const json& object, const json& defaults, F read) {
-  record.rest = object.is_object() ? object : json::object();
-  for (auto& [key, value] : defaults.items())
-    if (!record.rest.contains(key)) record.unset.push_back(key);
-  read(record, record.rest);
-}
-
-// A list's entries, each read by READ from its object; anything but an object is an empty entry.
-template <typename T, typename F>
-std::vector<T> ReadList(json& rest, const char* key, F read) {
-  std::vector<T> out;
-  auto it = rest.find(key);
-  if (it == rest.end() || !it->is_array()) return out;
-  static const json& defaults = *new json(Write(T{}));
-  for (const json& e : *it) ReadRecord(out.emplace_back(), e, defaults, read);
-  rest.erase(it);
-  return out;
-}
-
-// The typed fields in O less those the file left out that still hold DEFAULTS', then what was
-// kept as written.
+// A record as a default-constructed one writes it: what a key the file left out stands for.
+// Never destroyed: the machine is written back after static objects are.
 template <typename T>
-json Finish(json o, const T& record, const json& defaults) {
-  for (const std::string& key : record.unset)
-    if (o.contains(key) && defaults.contains(key) && o[key] == defaults[key]) o.erase(key);
-  for (auto& [key, value] : record.rest.items()) o[key] = value;
-  return o;
-}
-template <typename T>
-json Finish(json o, const T& record) {
-  if (record.unset.empty()) return Finish(std::move(o), record, json());
-  static const json& defaults = *new json(Write(T{}));
-  return Finish(std::move(o), record, defaults);
-}
-
-json Write(const Monitor& m) { return Finish({{"name", m.name}, {"dll", m.dll}}, m); }
-
-json Write(const Port& p) {
-  json e = {{"name", p.name}, {"monitor", p.monitor}, {"description", p.description}};
-  Put(e, "type", p.type);
-  return Finish(e, p);
-}
-
-json Write(const Driver& d) {
-  json e = {{"name", d.name},           {"environment", d.environment}, {"version", d.version},
-            {"driverPath", d.driverPath}, {"dataFile", d.dataFile},       {"configFile", d.configFile},
-            {"dependentFiles", d.dependentFiles}};
-  Put(e, "helpFile", d.helpFile);
-  Put(e, "monitor", d.monitor);
-  Put(e, "defaultDataType", d.defaultDataType);
-  return Finish(e, d);
-}
-
-json Write(const Printer& p) {
-  json e = {{"name", p.name},
-            {"driver", p.driver},
-            {"port", p.port},
-            {"printProcessor", p.printProcessor},
-            {"dataType", p.dataType},
-            {"jobs", p.jobs}};
-  Put(e, "comment", p.comment);
-  Put(e, "location", p.location);
-  Put(e, "shareName", p.shareName);
-  Put(e, "sepFile", p.sepFile);
-  Put(e, "parameters", p.parameters);
-  Put(e, "attributes", p.attributes);
-  Put(e, "status", p.status);
-  Put(e, "priority", p.priority);
-  Put(e, "defaultPriority", p.defaultPriority);
-  if (p.pendingDeletion) e["pendingDeletion"] = true;
-  return Finish(e, p);
-}
-
-const json& SpoolerDefaults() {
-  static const json& defaults = *new json{{"environment", ""}, {"driverDirectory", ""}, {"monitors", json::array()},
-                                         {"ports", json::array()},  {"drivers", json::array()},  {"printers", json::array()}};
+const json& Defaults() {
+  static const json& defaults = *new json([] {
+    json out = json::object();
+    T r;
+    Fields(r, Writer{out});
+    return out;
+  }());
   return defaults;
 }
 
 template <typename T>
-json WriteList(const std::vector<T>& list) {
-  json out = json::array();
-  for (const T& e : list) out.push_back(Write(e));
+T Read(const json& object) {
+  T r;
+  r.rest = object.is_object() ? object : json::object();
+  for (auto& [key, value] : Defaults<T>().items())
+    if (!r.rest.contains(key)) r.unset.push_back(key);
+  Fields(r, Reader{r.rest});
+  return r;
+}
+
+// The fields less those the file left out that still hold their default, then what was kept as
+// written.
+template <typename T>
+json Write(const T& r) {
+  json out = json::object();
+  Fields(r, Writer{out});
+  for (const std::string& key : r.unset)
+    if (out.contains(key) && out[key] == Defaults<T>()[key]) out.erase(key);
+  for (auto& [key, value] : r.rest.items()) out[key] = value;
   return out;
 }
 
+json Write(const Monitor& r) { return Write<Monitor>(r); }
+json Write(const Port& r) { return Write<Port>(r); }
+json Write(const Driver& r) { return Write<Driver>(r); }
+json Write(const Printer& r) { return Write<Printer>(r); }
+
 }  // namespace
 
-Spooler ReadSpooler(const json& section) {
-  Spooler s;
-  ReadRecord(s, section, SpoolerDefaults(), [](Spooler&, json&) {});
-  json& r = s.rest;
-  Take(r, "environment", s.environment);
-  Take(r, "driverDirectory", s.driverDirectory);
-  s.monitors = ReadList<Monitor>(r, "monitors", [](Monitor& m, json& e) {
-    Take(e, "name", m.name);
-    Take(e, "dll", m.dll);
-  });
-  s.ports = ReadList<Port>(r, "ports", [](Port& p, json& e) {
-    Take(e, "name", p.name);
-    Take(e, "monitor", p.monitor);
-    Take(e, "description", p.description);
-    Take(e, "type", p.type);
-  });
-  s.drivers = ReadList<Driver>(r, "drivers", [](Driver& d, json& e) {
-    Take(e, "name", d.name);
-    Take(e, "environment", d.environment);
-    Take(e, "version", d.version);
-    Take(e, "driverPath", d.driverPath);
-    Take(e, "dataFile", d.dataFile);
-    Take(e, "configFile", d.configFile);
-    Take(e, "helpFile", d.helpFile);
-    Take(e, "dependentFiles", d.dependentFiles);
-    Take(e, "monitor", d.monitor);
-    Take(e, "defaultDataType", d.defaultDataType);
-  });
-  s.printers = ReadList<Printer>(r, "printers", [](Printer& p, json& e) {
-    Take(e, "name", p.name);
-    Take(e, "driver", p.driver);
-    Take(e, "port", p.port);
-    Take(e, "printProcessor", p.printProcessor);
-    Take(e, "dataType", p.dataType);
-    Take(e, "jobs", p.jobs);
-    Take(e, "comment", p.comment);
-    Take(e, "location", p.location);
-    Take(e, "shareName", p.shareName);
-    Take(e, "sepFile", p.sepFile);
-    Take(e, "parameters", p.parameters);
-    Take(e, "attributes", p.attributes);
-    Take(e, "status", p.status);
-    Take(e, "priority", p.priority);
-    Take(e, "defaultPriority", p.defaultPriority);
-    // Only a mark is taken: an explicit false stays as written.
-    if (e.value("pendingDeletion", false) == true) p.pendingDeletion = e.erase("pendingDeletion") > 0;
-  });
-  return s;
+Spooler ReadSpooler(const json& section) { return Read<Spooler>(section); }
+json WriteSpooler(const Spooler& spooler) { return Write(spooler); }
+
+Spooler SpoolerOf(const json& machine) {
+  auto it = machine.find("spooler");
+  return ReadSpooler(it == machine.end() ? json() : *it);
 }
 
-json WriteSpooler(const Spooler& s) {
-  json o = {{"environment", s.environment}, {"driverDirectory", s.driverDirectory},
-            {"monitors", WriteList(s.monitors)}, {"ports", WriteList(s.ports)},
-            {"drivers", WriteList(s.drivers)}, {"printers", WriteList(s.printers)}};
-  return Finish(o, s, SpoolerDefaults());
-}
+void SetSpooler(json& machine, const Spooler& spooler) { machine["spooler"] = WriteSpooler(spooler); }
 
 }  // namespace winsim::model

@@ -31,8 +31,7 @@ const KnownEnvironment kEnvironments[] = {
 
 model::Spooler& State(Machine& m) {
   if (!m.spooler) {
-    auto it = m.doc.find("spooler");
-    m.spooler = model::ReadSpooler(it == m.doc.end() ? json() : *it);
+    m.spooler = model::SpoolerOf(m.doc);
     if (m.spooler->environment.empty()) m.spooler->environment = "Windows NT x86";
     if (m.spooler->driverDirectory.empty())
       m.spooler->driverDirectory = "C:\\WINDOWS\\system32\\spool\\drivers\\w32x86";
