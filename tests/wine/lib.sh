@@ -31,8 +31,10 @@ set_wine_version() {
   fi || fail "could not set the Wine version to $1"
 }
 
-# The Windows form of a Unix path (Z:\...).
-winpath() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+# The Windows form of an absolute Unix path: every prefix maps Z: to /. Worked out here rather than
+# by winepath, a Wine process of its own that, once under load, printed nothing, so that regedit
+# was given no file and the key a scenario seeds was silently missing.
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 # wine_run [-t SECONDS] [-C DIR] PROGRAM [ARGS...]: runs a Windows program in the prefix, from DIR
 # (default $WORK), its console output in $WORK/stdout and $WORK/stderr. RC is its exit status:
@@ -57,7 +59,7 @@ wine_run() {
 
 # Imports a .reg file (Unix path) with regedit /s.
 reg_import() {
-  "$WINE" regedit /s "$(winpath "$1")" >/dev/null 2>&1 || fail "regedit /s $1 failed"
+  "$WINE" regedit /s "$(winpath "$1")" >"$WORK/regedit.out" 2>&1 || fail "regedit /s $1 failed: $(cat "$WORK/regedit.out")"
 }
 
 # reg_query KEY [VALUE]: prints what "reg query" prints (line ends cleaned); fails like it.
