@@ -1,22 +1,13 @@
 // The "spooler" section of machine.json as structs: what winsim's spooler works on and what tests
-// set up and look at. Keys a struct does not name, and values of a type it does not expect, are
-// kept as written (`rest`), and a key the file left out stays out while its field keeps the
-// default (`unset`), so a machine goes back to its file as it came, edits aside.
+// set up and look at. Each list is in the order the listing calls return it.
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
-#include <string>
-#include <vector>
+
+#include "winsim/model.h"
 
 namespace winsim::model {
-
-// What a record keeps of its file besides its fields.
-struct Kept {
-  nlohmann::json rest = nlohmann::json::object();
-  std::vector<std::string> unset;
-};
 
 struct Monitor : Kept {
   std::string name, dll;
@@ -44,7 +35,6 @@ struct Printer : Kept {
   bool pendingDeletion = false;  // deleted while jobs were queued
 };
 
-// Each list in the order the listing calls return it.
 struct Spooler : Kept {
   std::string environment, driverDirectory;  // empty when the file names none
   std::vector<Monitor> monitors;
@@ -53,11 +43,7 @@ struct Spooler : Kept {
   std::vector<Printer> printers;
 };
 
-// A section as read from machine.json (anything but an object reads as an empty spooler), and
-// back: WriteSpooler(ReadSpooler(s)) is s.
-Spooler ReadSpooler(const nlohmann::json& section);
-nlohmann::json WriteSpooler(const Spooler& spooler);
-// The same for a whole machine.json.
+// The section of a whole machine.json (none reads as an empty spooler), and back.
 Spooler SpoolerOf(const nlohmann::json& machine);
 void SetSpooler(nlohmann::json& machine, const Spooler& spooler);
 

@@ -168,7 +168,9 @@ void Machine::Load(const fs::path& d) {
     if (!doc.contains(key)) return;
     try {
       read(doc.at(key));
-    } catch (const json::exception& e) {
+    } catch (const MachineError&) {
+      throw;
+    } catch (const std::exception& e) {
       throw MachineError(jsonPath.string(), keyLine({key}), std::string(key) + ": " + e.what());
     }
   };
@@ -199,6 +201,7 @@ void Machine::Load(const fs::path& d) {
                            "timeline: afterListeningMs must be >= 0 and instanceId given");
     }
   });
+  section("spooler", [&](const json&) { (void)model::SpoolerOf(doc); });
   // Plug and Play: devices, installs in progress and what a driver install reports.
   try {
     pnp::CheckDevices(doc);

@@ -37,8 +37,8 @@ void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
     }
     out << ")\n";
   }
-  if (!doc.contains("spooler") || !doc["spooler"].is_object()) return;
-  const model::Spooler sp = model::ReadSpooler(doc["spooler"]);
+  if (!doc.contains("spooler")) return;
+  const model::Spooler sp = model::SpoolerOf(doc);
   out << "\nSpooler (" << sp.environment << ", driver directory " << sp.driverDirectory << "):\n";
   out << "  Printers:\n";
   for (const auto& p : sp.printers) {
