@@ -83,6 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "\"clock\": {\"virtual\": true,\n    \"now\": \"yesterday\"}", "\"now\""},
         BadMachineCase{"ClockNowMissing", "machine.json", "\"clock\": {\"virtual\": false}",
                        "\"clock\": {\"virtual\": true}", "\"clock\""},
+        BadMachineCase{"SpoolerJobs", "machine.json", "\"jobs\": 0", "\"jobs\": \"none\"", "\"spooler\""},
         BadMachineCase{"EscapedSectionName", "machine.json", "\"faults\": []",
                        "\"fault\\u0073\": [{\"function\": \"GetVersionExW\", \"call\": 0, \"error\": 5}]", "{"},
         BadMachineCase{"RegDword", "system.reg", "\"NoModify\"=dword:00000001", "\"NoModify\"=dword:one",
