@@ -130,7 +130,7 @@ TEST(Services, StartingADependentStartsWhatItNeedsFirst) {
 
 TEST(Services, DependentsAreListedDeepestFirstWithTheirStringsPacked) {
   TempMachine machine;
-  winsim::SetService({"Q52Agent", "Q52 Agent", "running", 0, 0, true, 0, {"Fax"}});
+  winsim::SetService({{}, "Q52Agent", "Q52 Agent", "running", 0, 0, true, 0, {"Fax"}, {}, {}});
   SetState("Fax", "running");
   Service spooler(L"Spooler");
   DWORD needed = 0, count = 0;

@@ -1,0 +1,21 @@
+// The "files" section of machine.json read into its structs and written back: the one place that
+// spells its keys.
+#include "winsim/model_files.h"
+
+#include "core/modelio.h"
+
+namespace winsim::model {
+
+template <class V>
+void Fields(FileMark& r, V&& v) {
+  v("readOnly", r.readOnly), v("inUse", r.inUse), v("running", r.running);
+}
+
+Files FilesOf(const json& machine) {
+  return machine.is_object() ? machine.value("files", json::object()).get<Files>() : Files();
+}
+void SetFiles(json& machine, const Files& files) {
+  if (machine.contains("files") || !files.empty()) machine["files"] = files;
+}
+
+}  // namespace winsim::model
