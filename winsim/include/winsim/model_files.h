@@ -22,6 +22,11 @@ struct FileMark : Kept {
 
 using Files = std::map<std::string, FileMark>;
 
+// A mark as winsim writes a new one: both flags, and running only when set.
+FileMark NewMark(bool readOnly, bool inUse, bool running);
+// No program runs any more: running is cleared and its key left out.
+void StopRunning(FileMark& mark);
+
 // The section of a whole machine.json (none reads as no marks), and back; a machine that had no
 // section and has no marks keeps none.
 Files FilesOf(const nlohmann::json& machine);

@@ -11,6 +11,17 @@ void Fields(FileMark& r, V&& v) {
   v("readOnly", r.readOnly), v("inUse", r.inUse), v("running", r.running);
 }
 
+FileMark NewMark(bool readOnly, bool inUse, bool running) {
+  FileMark mark;
+  mark.readOnly = readOnly, mark.inUse = inUse, mark.running = running;
+  if (!running) mark.unset = {"running"};
+  return mark;
+}
+void StopRunning(FileMark& mark) {
+  mark.running = false;
+  mark.unset.push_back("running");
+}
+
 Files FilesOf(const json& machine) {
   return machine.is_object() ? machine.value("files", json::object()).get<Files>() : Files();
 }

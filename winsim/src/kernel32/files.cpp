@@ -64,11 +64,8 @@ FileMark FileMarkOf(Machine& m, const std::wstring& windowsPath) {
 void SetFileMark(Machine& m, const std::wstring& windowsPath, const FileMark& mark) {
   auto it = FindMark(m, ToHostPath(m, windowsPath));
   if (it != FileMarks(m).end()) FileMarks(m).erase(it);
-  if (!mark.readOnly && !mark.inUse && !mark.running) return;
-  // A new entry, written as the two flags and running only when set.
-  FileMark& entry = FileMarks(m)[WideToUtf8(windowsPath)] = FileMark();
-  entry.readOnly = mark.readOnly, entry.inUse = mark.inUse, entry.running = mark.running;
-  if (!mark.running) entry.unset = {"running"};
+  if (mark.readOnly || mark.inUse || mark.running)
+    FileMarks(m)[WideToUtf8(windowsPath)] = model::NewMark(mark.readOnly, mark.inUse, mark.running);
 }
 
 bool IsJunction(const fs::path& host) {

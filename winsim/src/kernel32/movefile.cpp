@@ -151,8 +151,7 @@ std::vector<std::string> CarryOutPendingOperations(Machine& m) {
   // The programs that ran before the restart do not run now.
   model::Files& marks = FileMarks(m);
   for (auto it = marks.begin(); it != marks.end();) {
-    it->second.running = false;
-    it->second.unset.push_back("running");
+    model::StopRunning(it->second);
     it = it->second.readOnly || it->second.inUse ? std::next(it) : marks.erase(it);
   }
   return done;
