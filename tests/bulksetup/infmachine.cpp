@@ -11,6 +11,7 @@
 #include "inffile.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
+#include "winsim/model_infs.h"
 
 namespace bulktest {
 
@@ -22,13 +23,12 @@ InfMachine::InfMachine(const std::vector<StagedFile>& files) : dir_(tmp_ / "mach
   fs::remove_all(infDir);
   fs::create_directories(infDir);
   nlohmann::json machine = nlohmann::json::parse(testsupport::ReadFile(dir_ + "/machine.json"));
-  machine["infs"] = nlohmann::json::array();
+  std::vector<winsim::model::Inf> infs;
   for (const StagedFile& f : files) {
     testsupport::WriteFile((infDir / f.name).string(), f.text);
-    if (!f.originalName.empty())
-      machine["infs"].push_back(
-          {{"name", f.name}, {"originalName", f.originalName}, {"originalCatalog", f.originalCatalog}});
+    if (!f.originalName.empty()) infs.push_back({{}, f.name, f.originalName, f.originalCatalog});
   }
+  winsim::model::SetInfs(machine, infs);
   // The printer the image plugs in later was attached here once before: registered, unplugged,
   // with the generic driver Windows gave it.
   for (const auto& e : machine.value("timeline", nlohmann::json::array())) {

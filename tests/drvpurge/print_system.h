@@ -20,6 +20,7 @@
 #include "spooler_fixture.h"
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_services.h"
 #include "winsim/model_spooler.h"
 #include "winsim/print.h"
 
@@ -27,15 +28,17 @@ namespace drvtest {
 
 using nlohmann::json;
 
-// machine.json as a test edits or reads it, the spooler section as its structs.
+// machine.json as a test edits or reads it, the spooler and the services as their structs.
 struct MachineFile {
   json doc;
   winsim::model::Spooler spooler;
+  std::vector<winsim::model::Service> services;
 
   explicit MachineFile(const std::string& text)
-      : doc(json::parse(text)), spooler(winsim::model::SpoolerOf(doc)) {}
+      : doc(json::parse(text)), spooler(winsim::model::SpoolerOf(doc)), services(winsim::model::ServicesOf(doc)) {}
   std::string Text() {
     winsim::model::SetSpooler(doc, spooler);
+    winsim::model::SetServices(doc, services);
     return doc.dump(2);
   }
   json& operator[](const char* key) { return doc[key]; }
@@ -165,9 +168,9 @@ inline winsim::model::Port PortOf(const std::string& name, const std::string& mo
   return p;
 }
 
-inline void SetServiceState(json& doc, const std::string& service, const std::string& state) {
-  for (json& s : doc["services"])
-    if (s["name"] == service) s["state"] = state;
+inline void SetServiceState(MachineFile& m, const std::string& service, const std::string& state) {
+  for (auto& s : m.services)
+    if (s.name == service) s.state = state;
 }
 
 template <typename T>

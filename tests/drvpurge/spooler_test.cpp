@@ -44,7 +44,7 @@ Log Concat(std::initializer_list<Log> parts) {
 }
 
 void Configure(const std::string& name, const std::string& state, int64_t startMs, int64_t stopMs,
-               bool acceptsStop = true, std::vector<std::string> deps = {"RpcSs"}) {
+               bool acceptsStop = true, std::vector<std::string> deps = {"RpcSs"}, uint32_t startError = 0) {
   winsim::ServiceConfig c;
   ASSERT_TRUE(winsim::GetService(name, c) || name != "Spooler");
   c.name = name;
@@ -53,6 +53,7 @@ void Configure(const std::string& name, const std::string& state, int64_t startM
   c.stopMs = stopMs;
   c.acceptsStop = acceptsStop;
   c.dependencies = deps;
+  c.startError = startError;
   winsim::SetService(c);
 }
 
@@ -270,11 +271,7 @@ TEST_F(SpoolerTest, AfterAFailedInitialize) {
 }
 
 TEST_F(SpoolerTest, StartAndStopFailuresOfTheSpoolerItself) {
-  Configure("Spooler", "stopped", 1200, 700);
-  winsim::ServiceConfig c;
-  ASSERT_TRUE(winsim::GetService("Spooler", c));
-  c.startError = ERROR_SERVICE_DISABLED;
-  winsim::SetService(c);
+  Configure("Spooler", "stopped", 1200, 700, true, {"RpcSs"}, ERROR_SERVICE_DISABLED);
   EXPECT_FALSE(ResetSpooler().StartSpooler());
   EXPECT_EQ(TakeLog(), Concat({Wait(SERVICE_STOPPED, 0, SERVICE_STOPPED),
                                {Error("CSpoolerClass::StartSpooler - Start Spooler Service Failed. GetLastError(): 1058")}}));

@@ -157,8 +157,8 @@ TEST_F(UninstallTest, ResultCodes) {
       {"spooler stopped and unable to start",
        [](drvtest::MachineFile& d) {
          drvtest::SetServiceState(d, "Spooler", "stopped");
-         for (json& s : d["services"])
-           if (s["name"] == "Spooler") s["startError"] = ERROR_SERVICE_DISABLED;
+         for (auto& s : d.services)
+           if (s.name == "Spooler") s.startError = ERROR_SERVICE_DISABLED;
        },
        ERROR_PRINTER_NOT_FOUND, {}, true, 0},
       {"spooler stopped, starts", [](drvtest::MachineFile& d) { drvtest::SetServiceState(d, "Spooler", "stopped"); }, 0,

@@ -8,6 +8,7 @@
 #include "fuzzsupport.h"
 #include "inffile.h"
 #include "winsim/control.h"
+#include "winsim/model_infs.h"
 
 namespace {
 std::string g_machine;
@@ -24,10 +25,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_staged = (infDir / "oem1.inf").string();
   fuzz::WriteFile(g_staged, "");
   nlohmann::json machine = nlohmann::json::parse(fuzz::ReadFile(g_machine + "/machine.json"));
-  machine["infs"] = nlohmann::json::array();
-  for (const char* name : {"oem0.inf", "oem1.inf"})
-    machine["infs"].push_back(
-        {{"name", name}, {"originalName", "vexaq52drv.inf"}, {"originalCatalog", "vexaq52drv.cat"}});
+  winsim::model::SetInfs(machine, {{{}, "oem0.inf", "vexaq52drv.inf", "vexaq52drv.cat"},
+                                   {{}, "oem1.inf", "vexaq52drv.inf", "vexaq52drv.cat"}});
   fuzz::WriteFile(g_machine + "/machine.json", machine.dump(1));
   winsim::UseMachine(g_machine);
   winsim::SetVirtualClock(1796573829042LL);

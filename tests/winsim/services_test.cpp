@@ -15,6 +15,7 @@
 #include "winsim/control.h"
 #include "winsim/files.h"
 #include "winsim/heap.h"
+#include "winsim/model_files.h"
 #include "winsim/services.h"
 
 namespace {
@@ -42,12 +43,16 @@ struct Service {
   SC_HANDLE manager, handle;
 };
 
-void SetState(const std::string& name, const std::string& state, bool acceptsStop = true) {
+// Changes the service through the test controls.
+template <typename Edit>
+void Change(const std::string& name, Edit edit) {
   winsim::ServiceConfig c;
   ASSERT_TRUE(winsim::GetService(name, c));
-  c.state = state;
-  c.acceptsStop = acceptsStop;
+  edit(c);
   winsim::SetService(c);
+}
+void SetState(const std::string& name, const std::string& state, bool acceptsStop = true) {
+  Change(name, [&](winsim::ServiceConfig& c) { c.state = state, c.acceptsStop = acceptsStop; });
 }
 
 json MachineJson(const TempMachine& m) { return json::parse(testsupport::ReadFile(m.dir() + "/machine.json")); }
@@ -87,23 +92,11 @@ TEST(Services, RefusalsByStateDependentsAndConfiguration) {
       {"not active", L"Fax", [] {}, false, ERROR_SERVICE_NOT_ACTIVE},
       {"running", L"Spooler", [] {}, true, ERROR_SERVICE_ALREADY_RUNNING},
       {"paused", L"Spooler", [] { SetState("Spooler", "paused"); }, true, ERROR_SERVICE_ALREADY_RUNNING},
-      {"start refused", L"Fax",
-       [] {
-         winsim::ServiceConfig c;
-         winsim::GetService("Fax", c);
-         c.startError = ERROR_SERVICE_DISABLED;
-         winsim::SetService(c);
-       },
-       true, ERROR_SERVICE_DISABLED},
+      {"start refused", L"Fax", [] { Change("Fax", [](auto& c) { c.startError = ERROR_SERVICE_DISABLED; }); }, true,
+       ERROR_SERVICE_DISABLED},
       {"dependency fails", L"Fax",
-       [] {
-         winsim::ServiceConfig c;
-         winsim::GetService("Spooler", c);
-         c.state = "stopped";
-         c.startError = ERROR_SERVICE_DISABLED;
-         winsim::SetService(c);
-       },
-       true, ERROR_SERVICE_DEPENDENCY_FAIL},
+       [] { Change("Spooler", [](auto& c) { c.state = "stopped", c.startError = ERROR_SERVICE_DISABLED; }); }, true,
+       ERROR_SERVICE_DEPENDENCY_FAIL},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -130,7 +123,7 @@ TEST(Services, StartingADependentStartsWhatItNeedsFirst) {
 
 TEST(Services, DependentsAreListedDeepestFirstWithTheirStringsPacked) {
   TempMachine machine;
-  winsim::SetService({"Q52Agent", "Q52 Agent", "running", 0, 0, true, 0, {"Fax"}});
+  winsim::SetService({{}, "Q52Agent", "Q52 Agent", "running", 0, 0, true, 0, {"Fax"}, {}, {}});
   SetState("Fax", "running");
   Service spooler(L"Spooler");
   DWORD needed = 0, count = 0;
@@ -163,19 +156,17 @@ TEST(Services, TransitionsAndChangesAreKeptInTheMachineFiles) {
   json doc = MachineJson(machine);
   json last = json::parse(testsupport::ReadFile(machine.dir() + "/last-run.json"));
   EXPECT_EQ(last["changes"], json::array({"StopService Spooler"}));
-  json* spooler = nullptr;
-  for (json& s : doc["services"])
-    if (s["name"] == "Spooler") spooler = &s;
-  ASSERT_NE(spooler, nullptr);
-  EXPECT_EQ((*spooler)["state"], "stop-pending");
-  EXPECT_EQ((*spooler)["settlesAt"], "2026-12-06T16:17:09.742Z");
+  auto services = winsim::model::ServicesOf(doc);
+  ASSERT_EQ(services.size(), 3u);
+  winsim::model::Service &spooler = services[1], &fax = services[2];
+  EXPECT_EQ(spooler.name + "/" + spooler.state, "Spooler/stop-pending");
+  EXPECT_EQ(spooler.settlesAt.value_or(""), "2026-12-06T16:17:09.742Z");
 
   // A pending state a person writes, without an end time, ends its configured time after the
   // first look; a stop that never ends stays pending.
-  (*spooler)["state"] = "stop-pending";
-  spooler->erase("settlesAt");
-  for (json& s : doc["services"])
-    if (s["name"] == "Fax") s.update({{"state", "start-pending"}, {"startMs", -1}});
+  spooler.settlesAt.reset();
+  fax.state = "start-pending", fax.startMs = -1;
+  winsim::model::SetServices(doc, services);
   testsupport::WriteFile(machine.dir() + "/machine.json", doc.dump(2));
   winsim::UseMachine(machine.dir());
   EXPECT_EQ(winsim::ServiceStateName("Spooler"), "stop-pending");
@@ -190,8 +181,10 @@ TEST(FileCalls, MarksComeFromMachineJsonAndGoWithTheFile) {
   winsim::ReleaseMachine();
   json doc = MachineJson(machine);
   // Any spelling of the path names the file.
-  doc["files"] = {{"c:/windows/SYSTEM32/vexaq52api.dll", {{"readOnly", true}}},
-                  {"C:\\WINDOWS\\system32\\vexaktmon.dll", {{"inUse", true}}}};
+  winsim::model::Files files;
+  files["c:/windows/SYSTEM32/vexaq52api.dll"].readOnly = true;
+  files["C:\\WINDOWS\\system32\\vexaktmon.dll"].inUse = true;
+  winsim::model::SetFiles(doc, files);
   testsupport::WriteFile(machine.dir() + "/machine.json", doc.dump(2));
   winsim::UseMachine(machine.dir());
   EXPECT_FALSE(DeleteFileW(L"C:\\WINDOWS\\system32\\vexaq52api.dll"));
@@ -204,7 +197,7 @@ TEST(FileCalls, MarksComeFromMachineJsonAndGoWithTheFile) {
   ASSERT_TRUE(DeleteFileW(L"C:\\WINDOWS\\system32\\vexaq52api.dll"));
   winsim::SetFileInUse(L"C:\\WINDOWS\\system32\\vexaktmon.dll", false);
   winsim::ReleaseMachine();
-  EXPECT_EQ(MachineJson(machine)["files"], json::object());
+  EXPECT_TRUE(winsim::model::FilesOf(MachineJson(machine)).empty());
 }
 
 TEST(FileCalls, SearchesListInNameOrderAndCloseTheirHandles) {

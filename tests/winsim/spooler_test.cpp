@@ -12,6 +12,7 @@
 #include "winsim/control.h"
 #include "winsim/model_spooler.h"
 #include "winsim/print.h"
+#include "winsim/services.h"
 
 namespace {
 
@@ -32,11 +33,11 @@ void EditMachineJson(const TempMachine& machine, Edit edit) {
   winsim::UseMachine(machine.dir());
 }
 
-void SetSpoolerState(const TempMachine& machine, const char* state) {
-  EditMachineJson(machine, [&](json& doc) {
-    for (auto& s : doc["services"])
-      if (s["name"] == "Spooler") s["state"] = state;
-  });
+void SetSpoolerState(const char* state) {
+  winsim::ServiceConfig spooler;
+  ASSERT_TRUE(winsim::GetService("Spooler", spooler));
+  spooler.state = state;
+  winsim::SetService(spooler);
 }
 
 // Lists with the two calls the tools make and checks the protocol on the way: the size query
@@ -124,7 +125,7 @@ TEST(Spooler, ListingsOfTheImage) {
 TEST(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
   TempMachine machine;
   for (const char* state : {"stopped", "stop-pending", "start-pending", "paused"}) {
-    SetSpoolerState(machine, state);
+    SetSpoolerState(state);
     DWORD needed = 77, count = 77;
     std::vector<std::pair<const char*, BOOL>> calls;
     calls.emplace_back("EnumPrintersW", EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &count));
@@ -151,7 +152,7 @@ TEST(Spooler, EveryCallFailsWhileTheSpoolerIsStopped) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE)) << state;
   }
   EXPECT_TRUE(winsim::Changes().empty());
-  SetSpoolerState(machine, "running");
+  SetSpoolerState("running");
   EXPECT_EQ(winsim::PrintJobs(kPrinter), 0);  // nothing was lost on the way
 }
 

@@ -8,6 +8,8 @@
 
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_files.h"
+#include "winsim/model_infs.h"
 #include "winsim/model_spooler.h"
 
 namespace {
@@ -205,14 +207,15 @@ TEST_F(ToolTest, StageAndUnstageInfs) {
   EXPECT_EQ(r.out, "staged " + (tmp / "vexaq52drv.inf") + " as oem0.inf\n");
   ASSERT_EQ(Tool({"stage", dir, tmp / "vexaq52drv.inf"}).status, 0);
   EXPECT_EQ(ReadFile(dir + "/drive_c/WINDOWS/inf/oem1.inf"), ReadFile(tmp / "vexaq52drv.inf"));
-  auto infs = Doc()["infs"];
+  auto infs = winsim::model::InfsOf(Doc());
   ASSERT_EQ(infs.size(), 3u);  // the image's oem3.inf first
-  EXPECT_EQ(infs[1], json({{"name", "oem0.inf"}, {"originalName", "vexaq52drv.inf"}, {"originalCatalog", "signed.cat"}}));
-  EXPECT_EQ(infs[2]["originalCatalog"], "inf.cat");  // the catalog the INF names
+  EXPECT_EQ(infs[1].name + " " + infs[1].originalName + " " + infs[1].originalCatalog, "oem0.inf vexaq52drv.inf signed.cat");
+  EXPECT_TRUE(infs[1].rest.empty() && infs[1].unset.empty());  // those three keys, no other
+  EXPECT_EQ(infs[2].originalCatalog, "inf.cat");  // the catalog the INF names
 
   ASSERT_EQ(Tool({"unstage", dir, "OEM3.INF"}).status, 0);
   EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem3.inf"));
-  EXPECT_EQ(Doc()["infs"].size(), 2u);
+  EXPECT_EQ(winsim::model::InfsOf(Doc()).size(), 2u);
   EXPECT_EQ(Tool({"unstage", dir, "oem3.inf"}).status, 1);
 
   // A file that isn't an INF, or a missing one, is refused and nothing changes.
@@ -234,8 +237,9 @@ TEST_F(ToolTest, RestartCarriesOutPendingOperations) {
   for (const char* f : {"Left/sub/keep.txt", "Left/a.exe", "Left/ro.txt", "Left/old.txt"})
     WriteFile(dir + "/drive_c/" + f, "x");
   json doc = Doc();
-  doc["files"] = {{"C:\\Left\\a.exe", {{"running", true}}}, {"C:\\Left\\ro.txt", {{"readOnly", true}}},
-                  {"C:\\Left\\sub\\keep.txt", {{"running", true}}}};
+  winsim::model::Files files;
+  files["C:\\Left\\a.exe"].running = files["C:\\Left\\sub\\keep.txt"].running = files["C:\\Left\\ro.txt"].readOnly = true;
+  winsim::model::SetFiles(doc, files);
   WriteFile(dir + "/machine.json", doc.dump(2));
   std::string hex;
   for (const char* part : {"\\??\\C:\\Left\\a.exe", "", "\\??\\C:\\Left\\sub", "", "\\??\\C:\\Left\\ro.txt", "",
@@ -265,7 +269,8 @@ TEST_F(ToolTest, RestartCarriesOutPendingOperations) {
   EXPECT_TRUE(testsupport::Exists(dir + "/drive_c/Left/new.txt"));
   EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/Left/old.txt"));
   EXPECT_EQ(ReadFile(dir + "/system.reg").find("PendingFileRenameOperations"), std::string::npos);
-  EXPECT_EQ(Doc()["files"], json({{"C:\\Left\\ro.txt", {{"readOnly", true}}}}));
+  files = winsim::model::FilesOf(Doc());
+  EXPECT_TRUE(files.size() == 1 && files["C:\\Left\\ro.txt"].readOnly) << Doc().dump();
   r = Tool({"restart", dir});
   EXPECT_EQ(r.out, "restarted " + dir + " (0 pending operation(s))\n");
 }
@@ -273,8 +278,7 @@ TEST_F(ToolTest, RestartCarriesOutPendingOperations) {
 TEST_F(ToolTest, InitFromExample) {
   auto r = Tool({"init", dir, "--example", std::string(Q52_SOURCE_DIR) + "/examples/machines/two-copies-newer-first"});
   ASSERT_EQ(r.status, 0) << r.err;
-  auto infs = Doc()["infs"];
-  ASSERT_EQ(infs.size(), 2u);
+  ASSERT_EQ(winsim::model::InfsOf(Doc()).size(), 2u);
   EXPECT_NE(ReadFile(dir + "/drive_c/WINDOWS/inf/oem0.inf").find("DriverVer=07/15/2008"), std::string::npos);
   EXPECT_NE(ReadFile(dir + "/drive_c/WINDOWS/inf/oem1.inf").find("DriverVer=01/10/2008"), std::string::npos);
   EXPECT_FALSE(testsupport::Exists(dir + "/drive_c/WINDOWS/inf/oem3.inf"));

@@ -2,24 +2,16 @@
 // "services" section holds them. Product code never includes this header.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "winsim/model_services.h"
+
 namespace winsim {
 
-struct ServiceConfig {
-  std::string name;
-  std::string displayName;  // the name when empty
-  // "stopped", "start-pending", "stop-pending", "running", "continue-pending", "pause-pending",
-  // "paused". A pending state set here ends after the configured time, counted from the first look.
-  std::string state = "stopped";
-  int64_t startMs = 0;  // how long a start takes; negative: the service never gets there
-  int64_t stopMs = 0;   // how long a stop takes; negative: the service never gets there
-  bool acceptsStop = true;   // false: ControlService(STOP) fails with ERROR_INVALID_SERVICE_CONTROL
-  uint32_t startError = 0;   // non-zero: StartServiceW fails with this error
-  std::vector<std::string> dependencies;
-};
+// A pending state set here ends after the configured time, counted from the first look; an
+// empty display name is the name.
+using ServiceConfig = model::Service;
 
 // Adds the service, or replaces the one of that name.
 void SetService(const ServiceConfig& service);

@@ -1,6 +1,6 @@
 // The Service Control Manager over machine.json's "services". A service takes its configured
 // time to start or stop on the machine's clock: a transition is kept as the pending state with the
-// time it ends ("settlesAt"), and settles when someone looks at the service after that time.
+// time it ends, and settles when someone looks at the service after that time.
 #include "advapi32/scm.h"
 
 #include <windows.h>
@@ -15,6 +15,8 @@
 
 namespace winsim {
 
+using model::Service;
+
 namespace {
 
 const char* const kStates[] = {"", "stopped", "start-pending", "stop-pending", "running",
@@ -23,10 +25,9 @@ const DWORD kStateCount = sizeof kStates / sizeof kStates[0];
 
 bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-DWORD StateOf(const json& s) {
-  std::string state = s.value("state", "stopped");
+DWORD StateOf(const Service& s) {
   for (DWORD i = 1; i < kStateCount; ++i)
-    if (state == kStates[i]) return i;
+    if (s.state == kStates[i]) return i;
   return SERVICE_STOPPED;  // a state name winsim does not know reads as stopped
 }
 
@@ -36,9 +37,8 @@ bool IsPending(DWORD state) {
 }
 
 // How long the transition out of a pending state takes; negative when it never ends.
-int64_t TransitionMs(const json& s, DWORD pending) {
-  bool starting = pending == SERVICE_START_PENDING || pending == SERVICE_CONTINUE_PENDING;
-  return s.value(starting ? "startMs" : "stopMs", static_cast<int64_t>(0));
+int64_t TransitionMs(const Service& s, DWORD pending) {
+  return pending == SERVICE_START_PENDING || pending == SERVICE_CONTINUE_PENDING ? s.startMs : s.stopMs;
 }
 
 DWORD SettledState(DWORD pending) {
@@ -55,65 +55,61 @@ DWORD SettledState(DWORD pending) {
 
 // Brings the service's transition up to the clock. A pending state without an end time (as a
 // person may write it) starts its transition now.
-void Settle(Machine& m, json& s) {
+void Settle(Machine& m, Service& s) {
   DWORD state = StateOf(s);
   if (!IsPending(state)) {
-    s.erase("settlesAt");
+    s.settlesAt.reset();
     return;
   }
   int64_t now = NowMillis(m), at = 0;
-  if (!s.contains("settlesAt") || !s["settlesAt"].is_string() ||
-      !ParseIsoMillis(s["settlesAt"].get<std::string>(), at)) {
+  if (!s.settlesAt || !ParseIsoMillis(*s.settlesAt, at)) {
     int64_t ms = TransitionMs(s, state);
     if (ms < 0) return;
     at = now + ms;
-    s["settlesAt"] = FormatIsoMillis(at);
+    s.settlesAt = FormatIsoMillis(at);
   }
   if (now >= at) {
-    s["state"] = kStates[SettledState(state)];
-    s.erase("settlesAt");
+    s.state = kStates[SettledState(state)];
+    s.settlesAt.reset();
   }
 }
 
 // Puts the service into PENDING; the status a control returns still shows the pending state,
 // even for a transition that takes no time.
-void Begin(Machine& m, json& s, DWORD pending) {
-  s["state"] = kStates[pending];
-  s.erase("settlesAt");
+void Begin(Machine& m, Service& s, DWORD pending) {
+  s.state = kStates[pending];
+  s.settlesAt.reset();
   int64_t ms = TransitionMs(s, pending);
-  if (ms >= 0) s["settlesAt"] = FormatIsoMillis(NowMillis(m) + ms);
+  if (ms >= 0) s.settlesAt = FormatIsoMillis(NowMillis(m) + ms);
 }
 
-json& Services(Machine& m) {
-  json& list = m.doc["services"];
-  if (!list.is_array()) list = json::array();
-  return list;
+std::vector<Service>& Services(Machine& m) {
+  if (!m.services) m.services = model::ServicesOf(m.doc);
+  return *m.services;
 }
 
-json* Find(Machine& m, const std::string& name) {
-  for (json& s : Services(m))
-    if (SameName(s.value("name", ""), name)) return &s;
+Service* Find(Machine& m, const std::string& name) {
+  for (Service& s : Services(m))
+    if (SameName(s.name, name)) return &s;
   return nullptr;
 }
 
-bool DependsOn(const json& s, const std::string& name) {
-  if (!s.contains("dependencies") || !s["dependencies"].is_array()) return false;
-  for (const json& d : s["dependencies"])
-    if (d.is_string() && SameName(d.get<std::string>(), name)) return true;
+bool DependsOn(const Service& s, const std::string& name) {
+  for (const std::string& d : s.dependencies)
+    if (SameName(d, name)) return true;
   return false;
 }
 
 // Dependents of NAME, direct and indirect, each after its own dependents: the reverse of the
 // order in which they start.
-std::vector<json*> Dependents(Machine& m, const std::string& name) {
-  std::vector<json*> out;
+std::vector<Service*> Dependents(Machine& m, const std::string& name) {
+  std::vector<Service*> out;
   std::set<std::string> seen;
   std::function<void(const std::string&)> walk = [&](const std::string& of) {
-    for (json& s : Services(m)) {
-      std::string n = s.value("name", "");
-      if (!DependsOn(s, of) || seen.count(n)) continue;
-      seen.insert(n);
-      walk(n);
+    for (Service& s : Services(m)) {
+      if (!DependsOn(s, of) || seen.count(s.name)) continue;
+      seen.insert(s.name);
+      walk(s.name);
       out.push_back(&s);
     }
   };
@@ -122,46 +118,38 @@ std::vector<json*> Dependents(Machine& m, const std::string& name) {
   return out;
 }
 
-void FillStatus(Machine& m, const json& s, SERVICE_STATUS* st, DWORD* processId) {
+void FillStatus(Machine& m, const Service& s, SERVICE_STATUS* st, DWORD* processId) {
   DWORD state = StateOf(s);
   std::memset(st, 0, sizeof(*st));
-  st->dwServiceType = s.value("type", static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+  st->dwServiceType = s.type.value_or(SERVICE_WIN32_OWN_PROCESS);
   st->dwCurrentState = state;
-  if ((state == SERVICE_RUNNING || state == SERVICE_PAUSED) && s.value("acceptsStop", true))
+  if ((state == SERVICE_RUNNING || state == SERVICE_PAUSED) && s.acceptsStop)
     st->dwControlsAccepted = SERVICE_ACCEPT_STOP;
   if (IsPending(state)) {
     st->dwCheckPoint = 1;
     int64_t ms = TransitionMs(s, state);
     st->dwWaitHint = ms > 0 ? static_cast<DWORD>(ms) : 0;
   }
-  if (processId) {
-    DWORD index = 0;
-    for (const json& other : Services(m)) {
-      if (&other == &s) break;
-      ++index;
-    }
-    *processId = state == SERVICE_STOPPED ? 0 : 400 + 4 * index;
-  }
+  if (processId) *processId = state == SERVICE_STOPPED ? 0 : 400 + 4 * static_cast<DWORD>(&s - Services(m).data());
 }
 
 // Starts a stopped service after the stopped services it depends on. 0 or the error.
-DWORD StartOne(Machine& m, json& s, int depth) {
+DWORD StartOne(Machine& m, Service& s, int depth) {
   if (depth > 16) return ERROR_SERVICE_DEPENDENCY_FAIL;  // a dependency cycle
   Settle(m, s);
   if (StateOf(s) != SERVICE_STOPPED) return ERROR_SERVICE_ALREADY_RUNNING;
-  if (DWORD refused = s.value("startError", 0u)) return refused;
-  if (s.contains("dependencies") && s["dependencies"].is_array())
-    for (const json& d : s["dependencies"]) {
-      json* dep = d.is_string() ? Find(m, d.get<std::string>()) : nullptr;
-      if (!dep) return ERROR_SERVICE_DEPENDENCY_FAIL;
-      Settle(m, *dep);
-      DWORD state = StateOf(*dep);
-      if (state == SERVICE_STOPPED && StartOne(m, *dep, depth + 1) != 0) return ERROR_SERVICE_DEPENDENCY_FAIL;
-      if (state == SERVICE_STOP_PENDING || state == SERVICE_PAUSED || state == SERVICE_PAUSE_PENDING)
-        return ERROR_SERVICE_DEPENDENCY_FAIL;
-    }
+  if (s.startError) return s.startError;
+  for (const std::string& d : s.dependencies) {
+    Service* dep = Find(m, d);
+    if (!dep) return ERROR_SERVICE_DEPENDENCY_FAIL;
+    Settle(m, *dep);
+    DWORD state = StateOf(*dep);
+    if (state == SERVICE_STOPPED && StartOne(m, *dep, depth + 1) != 0) return ERROR_SERVICE_DEPENDENCY_FAIL;
+    if (state == SERVICE_STOP_PENDING || state == SERVICE_PAUSED || state == SERVICE_PAUSE_PENDING)
+      return ERROR_SERVICE_DEPENDENCY_FAIL;
+  }
   Begin(m, s, SERVICE_START_PENDING);
-  RecordChange(m, "StartService " + s.value("name", ""));
+  RecordChange(m, "StartService " + s.name);
   return 0;
 }
 
@@ -179,7 +167,7 @@ ScObject* Object(Machine& m, SC_HANDLE h) {
 }
 
 // The service behind a service handle that grants ACCESS; null with the last error set.
-json* ServiceOf(Machine& m, SC_HANDLE h, DWORD access) {
+Service* ServiceOf(Machine& m, SC_HANDLE h, DWORD access) {
   ScObject* o = Object(m, h);
   if (!o || o->manager) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -189,7 +177,7 @@ json* ServiceOf(Machine& m, SC_HANDLE h, DWORD access) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  json* s = Find(m, o->service);
+  Service* s = Find(m, o->service);
   if (!s) {
     SetLastError(ERROR_INVALID_HANDLE);  // the service left the machine under the handle
     return nullptr;
@@ -201,7 +189,7 @@ json* ServiceOf(Machine& m, SC_HANDLE h, DWORD access) {
 }  // namespace
 
 DWORD ServiceState(Machine& m, const std::string& name) {
-  json* s = Find(m, name);
+  Service* s = Find(m, name);
   if (!s) return 0;
   Settle(m, *s);
   return StateOf(*s);
@@ -212,30 +200,21 @@ DWORD ServiceState(Machine& m, const std::string& name) {
 void SetService(const ServiceConfig& c) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   Machine& m = CurrentMachine();
-  json s = {{"name", c.name}, {"displayName", c.displayName.empty() ? c.name : c.displayName},
-            {"state", c.state}, {"startMs", c.startMs}, {"stopMs", c.stopMs},
-            {"acceptsStop", c.acceptsStop}, {"dependencies", c.dependencies}};
-  if (c.startError) s["startError"] = c.startError;
-  if (json* old = Find(m, c.name)) *old = s;
+  Service s = c;
+  if (s.displayName.empty()) s.displayName = s.name;
+  s.settlesAt.reset();  // a pending state set here starts its time at the first look
+  if (Service* old = Find(m, c.name)) *old = s;
   else Services(m).push_back(s);
 }
 
 bool GetService(const std::string& name, ServiceConfig& out) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   Machine& m = CurrentMachine();
-  json* s = Find(m, name);
+  Service* s = Find(m, name);
   if (!s) return false;
   Settle(m, *s);
-  out.name = s->value("name", "");
-  out.displayName = s->value("displayName", "");
+  out = *s;
   out.state = kStates[StateOf(*s)];
-  out.startMs = s->value("startMs", static_cast<int64_t>(0));
-  out.stopMs = s->value("stopMs", static_cast<int64_t>(0));
-  out.acceptsStop = s->value("acceptsStop", true);
-  out.startError = s->value("startError", 0u);
-  out.dependencies.clear();
-  if (s->contains("dependencies") && (*s)["dependencies"].is_array())
-    for (const json& d : (*s)["dependencies"]) out.dependencies.push_back(d.get<std::string>());
   return true;
 }
 
@@ -259,9 +238,9 @@ std::vector<std::string> ServiceChanges() {
 
 }  // namespace winsim
 
-using winsim::json;
 using winsim::Machine;
 using winsim::ScObject;
+using winsim::model::Service;
 
 extern "C" {
 
@@ -293,13 +272,13 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD acce
     SetLastError(ERROR_INVALID_ADDRESS);
     return nullptr;
   }
-  json* s = winsim::Find(m, winsim::WideToUtf8(serviceName));
+  Service* s = winsim::Find(m, winsim::WideToUtf8(serviceName));
   if (!s) {
     SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }
   auto o = std::make_shared<ScObject>();
-  o->service = s->value("name", "");
+  o->service = s->name;
   o->access = access;
   return reinterpret_cast<SC_HANDLE>(m.AddHandle(winsim::kScHandle, o));
 }
@@ -315,7 +294,7 @@ BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE
                                  LPDWORD needed) {
   WINSIM_API(call, "QueryServiceStatusEx", FALSE);
   Machine& m = call.machine();
-  json* s = winsim::ServiceOf(m, service, SERVICE_QUERY_STATUS);
+  Service* s = winsim::ServiceOf(m, service, SERVICE_QUERY_STATUS);
   if (!s) return FALSE;
   if (level != SC_STATUS_PROCESS_INFO) return winsim::Fail(ERROR_INVALID_LEVEL);
   if (!needed) return winsim::Fail(ERROR_INVALID_ADDRESS);
@@ -341,13 +320,13 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
                  : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
                  : control < 128                          ? SERVICE_PAUSE_CONTINUE
                                                           : SERVICE_USER_DEFINED_CONTROL;
-  json* s = winsim::ServiceOf(m, service, access);
+  Service* s = winsim::ServiceOf(m, service, access);
   if (!s) return FALSE;
   if (!status) return winsim::Fail(ERROR_INVALID_ADDRESS);
-  std::string name = s->value("name", "");
+  std::string name = s->name;
   DWORD state = winsim::StateOf(*s);
   if (control == SERVICE_CONTROL_STOP) {
-    for (json* d : winsim::Dependents(m, name)) {
+    for (Service* d : winsim::Dependents(m, name)) {
       winsim::Settle(m, *d);
       if (winsim::StateOf(*d) != SERVICE_STOPPED) return winsim::Fail(ERROR_DEPENDENT_SERVICES_RUNNING);
     }
@@ -357,7 +336,7 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
   if (state == SERVICE_STOPPED) return winsim::Fail(ERROR_SERVICE_NOT_ACTIVE);
   if (winsim::IsPending(state)) return winsim::Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
   if (control == SERVICE_CONTROL_INTERROGATE) return TRUE;
-  if (control != SERVICE_CONTROL_STOP || !s->value("acceptsStop", true))
+  if (control != SERVICE_CONTROL_STOP || !s->acceptsStop)
     return winsim::Fail(ERROR_INVALID_SERVICE_CONTROL);
   winsim::Begin(m, *s, SERVICE_STOP_PENDING);
   winsim::RecordChange(m, "StopService " + name);
@@ -368,7 +347,7 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
   WINSIM_API(call, "StartServiceW", FALSE);
   Machine& m = call.machine();
-  json* s = winsim::ServiceOf(m, service, SERVICE_START);
+  Service* s = winsim::ServiceOf(m, service, SERVICE_START);
   if (!s) return FALSE;
   if (DWORD error = winsim::StartOne(m, *s, 0)) return winsim::Fail(error);
   return TRUE;
@@ -378,21 +357,20 @@ BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD stateFilter, LPENUM_
                                    LPDWORD needed, LPDWORD returned) {
   WINSIM_API(call, "EnumDependentServicesW", FALSE);
   Machine& m = call.machine();
-  json* s = winsim::ServiceOf(m, service, SERVICE_ENUMERATE_DEPENDENTS);
+  Service* s = winsim::ServiceOf(m, service, SERVICE_ENUMERATE_DEPENDENTS);
   if (!s) return FALSE;
   if (stateFilter < SERVICE_ACTIVE || stateFilter > SERVICE_STATE_ALL) return winsim::Fail(ERROR_INVALID_PARAMETER);
   if (!needed || !returned) return winsim::Fail(ERROR_INVALID_ADDRESS);
   *returned = 0;
-  std::vector<json*> list;
+  std::vector<Service*> list;
   size_t bytes = 0;
-  for (json* d : winsim::Dependents(m, s->value("name", ""))) {
+  for (Service* d : winsim::Dependents(m, s->name)) {
     winsim::Settle(m, *d);
     bool active = winsim::StateOf(*d) != SERVICE_STOPPED;
     if (!(stateFilter & (active ? SERVICE_ACTIVE : SERVICE_INACTIVE))) continue;
     list.push_back(d);
-    bytes += sizeof(ENUM_SERVICE_STATUSW) + (winsim::Utf8ToWide(d->value("name", "")).size() + 1 +
-                                             winsim::Utf8ToWide(d->value("displayName", "")).size() + 1) *
-                                                sizeof(WCHAR);
+    bytes += sizeof(ENUM_SERVICE_STATUSW) +
+             (winsim::Utf8ToWide(d->name).size() + 1 + winsim::Utf8ToWide(d->displayName).size() + 1) * sizeof(WCHAR);
   }
   if (bytes > size || (bytes && !records)) {
     *needed = static_cast<DWORD>(bytes);
@@ -409,8 +387,8 @@ BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD stateFilter, LPENUM_
       text += w.size() + 1;
       return at;
     };
-    records[i].lpServiceName = put(list[i]->value("name", ""));
-    records[i].lpDisplayName = put(list[i]->value("displayName", ""));
+    records[i].lpServiceName = put(list[i]->name);
+    records[i].lpDisplayName = put(list[i]->displayName);
     winsim::FillStatus(m, *list[i], &records[i].ServiceStatus, nullptr);
   }
   *returned = static_cast<DWORD>(list.size());

@@ -9,22 +9,16 @@
 
 namespace winsim {
 
-struct FileFlags {
-  bool readOnly = false;
-  // Open in another program that lets others read the file but not change or delete it, as a
-  // loaded DLL is.
-  bool inUse = false;
-  // The image of a running program: Windows maps it for execution, so it refuses deletion with
-  // ERROR_ACCESS_DENIED (not the sharing violation of a file held open), yet it can be renamed
-  // and its deletion scheduled for the next restart.
-  bool running = false;
-};
+using model::FileMark;
 
-// The entry of machine.json's "files" section for the file at WINDOWSPATH. Keys are Windows paths,
+// The machine's marks, read from machine.json on first use.
+model::Files& FileMarks(Machine& m);
+
+// The mark in machine.json's "files" section of the file at WINDOWSPATH. Keys are Windows paths,
 // matched by the host file they name, so case and the spelling of the path do not matter.
-FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath);
-// Replaces that entry; an entry with no flag set is removed.
-void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& flags);
+FileMark FileMarkOf(Machine& m, const std::wstring& windowsPath);
+// Replaces that mark; a mark with no flag set is removed.
+void SetFileMark(Machine& m, const std::wstring& windowsPath, const FileMark& mark);
 
 // Where a path that names nothing fails: ERROR_FILE_NOT_FOUND when its directory exists,
 // ERROR_PATH_NOT_FOUND when not.

@@ -1,4 +1,5 @@
 // Staging an INF: the copy to the next free oemN.inf and the record of its original names.
+#include <algorithm>
 #include <cwctype>
 #include <fstream>
 #include <sstream>
@@ -59,9 +60,8 @@ std::string StageInto(Machine& m, const std::string& infFile, const std::string&
   unsigned long n = 0;
   for (auto& e : fs::directory_iterator(dir))
     if (OemNumber(e.path().filename().string(), &n)) used.insert(n);
-  if (!m.doc.contains("infs") || !m.doc["infs"].is_array()) m.doc["infs"] = json::array();
-  for (auto& e : m.doc["infs"])
-    if (e.is_object() && OemNumber(e.value("name", std::string()), &n)) used.insert(n);
+  for (const model::Inf& e : inf::StagedInfs(m))
+    if (OemNumber(e.name, &n)) used.insert(n);
   n = 0;
   while (used.count(n)) ++n;
   std::string name = "oem" + std::to_string(n) + ".inf";
@@ -69,9 +69,7 @@ std::string StageInto(Machine& m, const std::string& infFile, const std::string&
   std::ofstream out(dir / name, std::ios::binary);
   out << bytes;
   if (!out.flush()) throw std::runtime_error((dir / name).string() + ": cannot be written");
-  m.doc["infs"].push_back({{"name", name},
-                           {"originalName", fs::path(infFile).filename().string()},
-                           {"originalCatalog", catalog}});
+  inf::StagedInfs(m).push_back({{}, name, fs::path(infFile).filename().string(), catalog});
   return name;
 }
 
@@ -97,16 +95,10 @@ bool UnstageInf(const std::string& machineDir, const std::string& stagedName) {
   fs::path file = ToHostPath(m, std::wstring(inf::kInfDirectory) + L"\\" + Utf8ToWide(stagedName));
   std::error_code ec;
   if (fs::is_regular_file(file, ec)) found = fs::remove(file, ec);
-  if (m.doc.contains("infs") && m.doc["infs"].is_array()) {
-    json kept = json::array();
-    for (auto& e : m.doc["infs"]) {
-      if (e.is_object() && inf::SameName(Utf8ToWide(e.value("name", std::string())), Utf8ToWide(stagedName)))
-        found = true;
-      else
-        kept.push_back(e);
-    }
-    m.doc["infs"] = kept;
-  }
+  std::vector<model::Inf>& infs = inf::StagedInfs(m);
+  auto named = [&](const model::Inf& e) { return inf::SameName(Utf8ToWide(e.name), Utf8ToWide(stagedName)); };
+  found = std::any_of(infs.begin(), infs.end(), named) || found;
+  infs.erase(std::remove_if(infs.begin(), infs.end(), named), infs.end());
   m.Save();
   return found;
 }

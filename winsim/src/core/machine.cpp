@@ -202,6 +202,9 @@ void Machine::Load(const fs::path& d) {
     }
   });
   section("spooler", [&](const json&) { (void)model::SpoolerOf(doc); });
+  section("services", [&](const json&) { (void)model::ServicesOf(doc); });
+  section("infs", [&](const json&) { (void)model::InfsOf(doc); });
+  section("files", [&](const json&) { (void)model::FilesOf(doc); });
   // Plug and Play: devices, installs in progress and what a driver install reports.
   try {
     pnp::CheckDevices(doc);
@@ -230,6 +233,9 @@ void Machine::Load(const fs::path& d) {
 void Machine::Save() {
   for (auto& hook : beforeSave) hook(*this);
   if (spooler) model::SetSpooler(doc, *spooler);
+  if (services) model::SetServices(doc, *services);
+  if (infs) model::SetInfs(doc, *infs);
+  if (files) model::SetFiles(doc, *files);
   if (virtualClock)
     doc["clock"] = {{"virtual", true}, {"now", FormatIsoMillis(virtualNow)}, {"boot", FormatIsoMillis(bootMillis)}};
   WriteFileAtomic(dir / "machine.json", doc.dump(2) + "\n");

@@ -19,6 +19,9 @@
 #include <vector>
 
 #include "core/registry.h"
+#include "winsim/model_files.h"
+#include "winsim/model_infs.h"
+#include "winsim/model_services.h"
 #include "winsim/model_spooler.h"
 
 namespace winsim {
@@ -49,6 +52,9 @@ class Machine {
   json doc;  // machine.json; sections without a model below are read by the parts of winsim that need them
   // The sections read into their models when first used, and written back into `doc` on saving.
   std::optional<model::Spooler> spooler;
+  std::optional<std::vector<model::Service>> services;
+  std::optional<std::vector<model::Inf>> infs;
+  std::optional<model::Files> files;
   Registry registry;
 
   std::vector<Fault> faults;

@@ -15,26 +15,14 @@ namespace {
 
 // Services and the spooler's objects, one line each, in the machine's own order.
 void DescribeServicesAndSpooler(const json& doc, std::ostream& out) {
-  auto text = [](const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_string() ? it->get<std::string>() : std::string();
-  };
-  auto list = [](const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_array() ? *it : json::array();
-  };
   out << "\nServices:\n";
-  for (const json& sv : list(doc, "services")) {
-    out << "  " << text(sv, "name") << "  " << (sv.contains("state") ? text(sv, "state") : "stopped") << "  ("
-        << text(sv, "displayName") << "; start " << sv.value("startMs", 0) << " ms, stop " << sv.value("stopMs", 0)
-        << " ms";
-    if (!sv.value("acceptsStop", true)) out << "; refuses stop";
-    if (sv.value("startError", 0u)) out << "; start fails with " << sv.value("startError", 0u);
-    json deps = list(sv, "dependencies");
-    if (!deps.empty()) {
-      out << "; depends on";
-      for (const json& d : deps) out << " " << (d.is_string() ? d.get<std::string>() : d.dump());
-    }
+  for (const model::Service& sv : model::ServicesOf(doc)) {
+    out << "  " << sv.name << "  " << sv.state << "  (" << sv.displayName << "; start " << sv.startMs << " ms, stop "
+        << sv.stopMs << " ms";
+    if (!sv.acceptsStop) out << "; refuses stop";
+    if (sv.startError) out << "; start fails with " << sv.startError;
+    if (!sv.dependencies.empty()) out << "; depends on";
+    for (const std::string& d : sv.dependencies) out << " " << d;
     out << ")\n";
   }
   if (!doc.contains("spooler")) return;
@@ -96,17 +84,12 @@ std::string DescribeMachine(const std::string& dir) {
   fs::path c = d / "drive_c";
   // The read-only, in-use and running marks by host path, so that any spelling of a key finds its file.
   std::map<fs::path, std::string> marks;
-  if (doc.contains("files") && doc["files"].is_object()) {
-    Machine paths;
-    paths.dir = d;
-    for (auto& [key, value] : doc["files"].items()) {
-      if (!value.is_object()) continue;
-      std::string mark;
-      if (value.value("readOnly", false)) mark += ", read-only";
-      if (value.value("inUse", false)) mark += ", in use";
-      if (value.value("running", false)) mark += ", running";
-      if (!mark.empty()) marks[ToHostPath(paths, Utf8ToWide(key))] = mark;
-    }
+  Machine paths;
+  paths.dir = d;
+  for (auto& [key, value] : model::FilesOf(doc)) {
+    std::string mark = std::string(value.readOnly ? ", read-only" : "") + (value.inUse ? ", in use" : "") +
+                       (value.running ? ", running" : "");
+    if (!mark.empty()) marks[ToHostPath(paths, Utf8ToWide(key))] = mark;
   }
   std::vector<std::string> files;
   std::error_code ec;

@@ -14,20 +14,23 @@
 #include "winsim/files.h"
 
 using winsim::Fail;
-using winsim::FileFlags;
+using winsim::FileMark;
 using winsim::Machine;
 namespace fs = std::filesystem;
 
 namespace winsim {
 
+model::Files& FileMarks(Machine& m) {
+  if (!m.files) m.files = model::FilesOf(m.doc);
+  return *m.files;
+}
+
 namespace {
 
-// The "files" entry whose key names the same host file as HOST, or null.
-json* FindEntry(Machine& m, const fs::path& host) {
-  if (!m.doc.contains("files") || !m.doc["files"].is_object()) return nullptr;
-  for (auto& [key, value] : m.doc["files"].items())
-    if (ToHostPath(m, Utf8ToWide(key)) == host) return &value;
-  return nullptr;
+// The mark whose key names the same host file as HOST.
+model::Files::iterator FindMark(Machine& m, const fs::path& host) {
+  model::Files& files = FileMarks(m);
+  return std::find_if(files.begin(), files.end(), [&](auto& e) { return ToHostPath(m, Utf8ToWide(e.first)) == host; });
 }
 
 }  // namespace
@@ -53,30 +56,16 @@ bool WildMatch(const wchar_t* pattern, const wchar_t* name) {
   return *name == 0;
 }
 
-FileFlags FileFlagsOf(Machine& m, const std::wstring& windowsPath) {
-  FileFlags f;
-  if (const json* e = FindEntry(m, ToHostPath(m, windowsPath)); e && e->is_object()) {
-    f.readOnly = e->value("readOnly", false);
-    f.inUse = e->value("inUse", false);
-    f.running = e->value("running", false);
-  }
-  return f;
+FileMark FileMarkOf(Machine& m, const std::wstring& windowsPath) {
+  auto it = FindMark(m, ToHostPath(m, windowsPath));
+  return it == FileMarks(m).end() ? FileMark() : it->second;
 }
 
-void SetFileFlags(Machine& m, const std::wstring& windowsPath, const FileFlags& flags) {
-  fs::path host = ToHostPath(m, windowsPath);
-  json& files = m.doc["files"];
-  if (!files.is_object()) files = json::object();
-  for (auto it = files.begin(); it != files.end(); ++it)
-    if (ToHostPath(m, Utf8ToWide(it.key())) == host) {
-      files.erase(it);
-      break;
-    }
-  if (flags.readOnly || flags.inUse || flags.running) {
-    json& entry = files[WideToUtf8(windowsPath)];
-    entry = {{"readOnly", flags.readOnly}, {"inUse", flags.inUse}};
-    if (flags.running) entry["running"] = true;
-  }
+void SetFileMark(Machine& m, const std::wstring& windowsPath, const FileMark& mark) {
+  auto it = FindMark(m, ToHostPath(m, windowsPath));
+  if (it != FileMarks(m).end()) FileMarks(m).erase(it);
+  if (mark.readOnly || mark.inUse || mark.running)
+    FileMarks(m)[WideToUtf8(windowsPath)] = model::NewMark(mark.readOnly, mark.inUse, mark.running);
 }
 
 bool IsJunction(const fs::path& host) {
@@ -140,7 +129,7 @@ void Fill(Machine& m, const Found& f, LPWIN32_FIND_DATAW data) {
       data->nFileSizeLow = static_cast<DWORD>(st.st_size);
     }
   }
-  if (f.name != L"." && f.name != L".." && winsim::FileFlagsOf(m, f.windowsPath).readOnly)
+  if (f.name != L"." && f.name != L".." && winsim::FileMarkOf(m, f.windowsPath).readOnly)
     data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
   std::wstring name = f.name.substr(0, MAX_PATH - 1);
   std::memcpy(data->cFileName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
@@ -234,7 +223,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName) {
   }
   DWORD attributes = fs::is_directory(host, ec) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
   if (winsim::IsJunction(host)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  if (winsim::FileFlagsOf(m, fileName).readOnly) attributes |= FILE_ATTRIBUTE_READONLY;
+  if (winsim::FileMarkOf(m, fileName).readOnly) attributes |= FILE_ATTRIBUTE_READONLY;
   return attributes;
 }
 
@@ -246,9 +235,9 @@ BOOL WINAPI SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
   std::error_code ec;
   if (!fs::exists(host, ec)) return Fail(MissingError(host));
   // Only the read-only mark is kept; the other attributes have no meaning here.
-  FileFlags flags = winsim::FileFlagsOf(m, fileName);
+  FileMark flags = winsim::FileMarkOf(m, fileName);
   flags.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  winsim::SetFileFlags(m, fileName, flags);
+  winsim::SetFileMark(m, fileName, flags);
   return TRUE;
 }
 
@@ -261,12 +250,12 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName) {
   if (!fs::exists(host, ec)) return Fail(MissingError(host));
   if (fs::is_directory(host, ec)) return Fail(ERROR_ACCESS_DENIED);
   // The sharing check comes with the open, before the read-only file refuses to be deleted.
-  FileFlags flags = winsim::FileFlagsOf(m, fileName);
+  FileMark flags = winsim::FileMarkOf(m, fileName);
   if (flags.inUse) return Fail(ERROR_SHARING_VIOLATION);
   // A running program's image refuses the deletion itself, as a read-only file does.
   if (flags.running || flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
   if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
-  winsim::SetFileFlags(m, fileName, FileFlags());
+  winsim::SetFileMark(m, fileName, FileMark());
   winsim::RecordChange(m, "DeleteFile " + winsim::WideToUtf8(fileName));
   return TRUE;
 }
@@ -283,16 +272,16 @@ BOOL WINAPI CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
   if (fs::exists(to, ec)) {
     if (failIfExists) return Fail(ERROR_FILE_EXISTS);
     if (fs::is_directory(to, ec)) return Fail(ERROR_ACCESS_DENIED);
-    FileFlags target = winsim::FileFlagsOf(m, newName);
+    FileMark target = winsim::FileMarkOf(m, newName);
     if (target.inUse || target.running) return Fail(ERROR_SHARING_VIOLATION);
     if (target.readOnly) return Fail(ERROR_ACCESS_DENIED);
   }
   if (fs::equivalent(from, to, ec)) return Fail(ERROR_SHARING_VIOLATION);  // the source is open for reading
   if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) return Fail(ERROR_ACCESS_DENIED);
   // The copy takes the source's attributes.
-  FileFlags copied;
-  copied.readOnly = winsim::FileFlagsOf(m, existing).readOnly;
-  winsim::SetFileFlags(m, newName, copied);
+  FileMark copied;
+  copied.readOnly = winsim::FileMarkOf(m, existing).readOnly;
+  winsim::SetFileMark(m, newName, copied);
   return TRUE;
 }
 
@@ -319,13 +308,13 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName) {
   if (!fs::exists(host, ec)) return Fail(MissingError(host));
   if (!fs::is_directory(host, ec)) return Fail(ERROR_DIRECTORY);
   // Open elsewhere (a program's current directory, an Explorer window): the open comes first.
-  FileFlags flags = winsim::FileFlagsOf(m, pathName);
+  FileMark flags = winsim::FileMarkOf(m, pathName);
   if (flags.inUse) return Fail(ERROR_SHARING_VIOLATION);
   if (flags.readOnly) return Fail(ERROR_ACCESS_DENIED);
   // A junction goes as a link, whatever its target holds; the target stays as it is.
   if (!winsim::IsJunction(host) && !fs::is_empty(host, ec)) return Fail(ERROR_DIR_NOT_EMPTY);
   if (!fs::remove(host, ec)) return Fail(ERROR_ACCESS_DENIED);
-  winsim::SetFileFlags(m, pathName, FileFlags());
+  winsim::SetFileMark(m, pathName, FileMark());
   winsim::RecordChange(m, "RemoveDirectory " + winsim::WideToUtf8(pathName));
   return TRUE;
 }
@@ -349,22 +338,22 @@ namespace winsim {
 namespace {
 
 // Sets one mark of a file, keeping the others.
-void SetFileFlag(const std::wstring& windowsPath, bool FileFlags::*flag, bool on) {
+void SetMark(const std::wstring& windowsPath, bool FileMark::*flag, bool on) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   Machine& m = CurrentMachine();
-  FileFlags f = FileFlagsOf(m, windowsPath);
+  FileMark f = FileMarkOf(m, windowsPath);
   f.*flag = on;
-  SetFileFlags(m, windowsPath, f);
+  SetFileMark(m, windowsPath, f);
 }
 
 }  // namespace
 
 void SetFileReadOnly(const std::wstring& windowsPath, bool readOnly) {
-  SetFileFlag(windowsPath, &FileFlags::readOnly, readOnly);
+  SetMark(windowsPath, &FileMark::readOnly, readOnly);
 }
-void SetFileInUse(const std::wstring& windowsPath, bool inUse) { SetFileFlag(windowsPath, &FileFlags::inUse, inUse); }
+void SetFileInUse(const std::wstring& windowsPath, bool inUse) { SetMark(windowsPath, &FileMark::inUse, inUse); }
 void SetFileRunning(const std::wstring& windowsPath, bool running) {
-  SetFileFlag(windowsPath, &FileFlags::running, running);
+  SetMark(windowsPath, &FileMark::running, running);
 }
 
 }  // namespace winsim

@@ -123,10 +123,10 @@ std::vector<std::string> CarryOutPendingOperations(Machine& m) {
           done.push_back("kept (" + ec.message() + "): " + shown);
           continue;
         }
-        FileFlags moved = FileFlagsOf(m, from);
+        FileMark moved = FileMarkOf(m, from);
         moved.running = false;
-        SetFileFlags(m, from, FileFlags());
-        SetFileFlags(m, to, moved);
+        SetFileMark(m, from, FileMark());
+        SetFileMark(m, to, moved);
         done.push_back("renamed: " + shown + " -> " + WideToUtf8(to));
         continue;
       }
@@ -135,7 +135,7 @@ std::vector<std::string> CarryOutPendingOperations(Machine& m) {
         done.push_back("kept (not empty): " + shown);
         continue;
       }
-      if (!junction && !fs::is_directory(host, ec) && FileFlagsOf(m, from).readOnly) {
+      if (!junction && !fs::is_directory(host, ec) && FileMarkOf(m, from).readOnly) {
         done.push_back("kept (read-only): " + shown);
         continue;
       }
@@ -143,20 +143,16 @@ std::vector<std::string> CarryOutPendingOperations(Machine& m) {
         done.push_back("kept (" + ec.message() + "): " + shown);
         continue;
       }
-      SetFileFlags(m, from, FileFlags());
+      SetFileMark(m, from, FileMark());
       done.push_back("deleted: " + shown);
     }
     key->values.erase(kPendingValue);
   }
   // The programs that ran before the restart do not run now.
-  if (m.doc.contains("files") && m.doc["files"].is_object()) {
-    json kept = json::object();
-    for (auto& [path, entry] : m.doc["files"].items()) {
-      json e = entry;
-      if (e.is_object()) e.erase("running");
-      if (e.is_object() && (e.value("readOnly", false) || e.value("inUse", false))) kept[path] = e;
-    }
-    m.doc["files"] = kept;
+  model::Files& marks = FileMarks(m);
+  for (auto it = marks.begin(); it != marks.end();) {
+    model::StopRunning(it->second);
+    it = it->second.readOnly || it->second.inUse ? std::next(it) : marks.erase(it);
   }
   return done;
 }

@@ -54,11 +54,10 @@ std::wstring DirectoryOf(const std::wstring& path) {
 // the number of [Version] lines, then each line's key and text, all as terminated strings.
 std::vector<WCHAR> PackVersionData(Machine& m, const OpenInf& o) {
   std::vector<std::wstring> parts{o.path};
-  auto staged = inf::SameName(DirectoryOf(o.path), inf::kInfDirectory) ? inf::FindStaged(m, FileNameOf(o.path))
-                                                                         : std::nullopt;
-  if (staged) {
-    parts.push_back(staged->originalName);
-    parts.push_back(staged->originalCatalog);
+  if (auto staged = inf::SameName(DirectoryOf(o.path), inf::kInfDirectory) ? inf::FindStaged(m, FileNameOf(o.path))
+                                                                             : nullptr) {
+    parts.push_back(winsim::Utf8ToWide(staged->originalName));
+    parts.push_back(winsim::Utf8ToWide(staged->originalCatalog));
   } else {
     // Not staged: the file's own name and the catalog its [Version] names for this platform.
     parts.push_back(FileNameOf(o.path));

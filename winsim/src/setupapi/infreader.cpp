@@ -328,11 +328,10 @@ namespace {
 
 // The staged records by name, so that a scan of the INF directory doesn't read the whole list
 // once per file. Records are added and removed, never renamed: the index holds until the list's
-// size changes or machine.json is read again.
+// size changes.
 struct StagedIndex {
-  const json* list = nullptr;
+  const std::vector<model::Inf>* list = nullptr;
   size_t size = 0;
-  unsigned loads = 0;
   std::map<std::wstring, size_t> byName;  // upper-cased name -> the first record with it
 };
 
@@ -344,24 +343,23 @@ std::wstring Folded(std::wstring_view name) {
 
 }  // namespace
 
-std::optional<StagedInf> FindStaged(Machine& m, std::wstring_view fileName) {
-  if (!m.doc.contains("infs") || !m.doc["infs"].is_array()) return std::nullopt;
-  const json& all = m.doc["infs"];
+std::vector<model::Inf>& StagedInfs(Machine& m) {
+  if (!m.infs) m.infs = model::InfsOf(m.doc);
+  return *m.infs;
+}
+
+const model::Inf* FindStaged(Machine& m, std::wstring_view fileName) {
+  const std::vector<model::Inf>& all = StagedInfs(m);
   auto index = std::static_pointer_cast<StagedIndex>(m.stagedIndex);
-  if (!index || index->list != &all || index->size != all.size() || index->loads != m.loads) {
+  if (!index || index->list != &all || index->size != all.size()) {
     index = std::make_shared<StagedIndex>();
     index->list = &all;
     index->size = all.size();
-    index->loads = m.loads;
-    for (size_t i = 0; i < all.size(); ++i)
-      if (all[i].is_object()) index->byName.emplace(Folded(Utf8ToWide(all[i].value("name", std::string()))), i);
+    for (size_t i = 0; i < all.size(); ++i) index->byName.emplace(Folded(Utf8ToWide(all[i].name)), i);
     m.stagedIndex = index;
   }
   auto it = index->byName.find(Folded(fileName));
-  if (it == index->byName.end()) return std::nullopt;
-  const json& e = all[it->second];
-  return StagedInf{Utf8ToWide(e.value("name", std::string())), Utf8ToWide(e.value("originalName", std::string())),
-                   Utf8ToWide(e.value("originalCatalog", std::string()))};
+  return it == index->byName.end() ? nullptr : &all[it->second];
 }
 
 }  // namespace winsim::inf

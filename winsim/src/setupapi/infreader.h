@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "winsim/model_infs.h"
+
 namespace winsim {
 
 class Machine;
@@ -78,13 +80,10 @@ std::wstring ResolveInfPath(const std::wstring& name);
 // Case-insensitive comparison of names, as INF sections, keys and file names compare.
 bool SameName(std::wstring_view a, std::wstring_view b);
 
-// What machine.json `infs` records for a staged file (matched by its name in the INF directory).
-struct StagedInf {
-  std::wstring name;             // oemN.inf
-  std::wstring originalName;     // the INF's name before staging
-  std::wstring originalCatalog;  // its catalog's name before staging; empty when it had none
-};
-std::optional<StagedInf> FindStaged(Machine& m, std::wstring_view fileName);
+// The records of machine.json `infs`, read on first use.
+std::vector<model::Inf>& StagedInfs(Machine& m);
+// The record of a staged file (matched by its name in the INF directory); null when none.
+const model::Inf* FindStaged(Machine& m, std::wstring_view fileName);
 
 }  // namespace inf
 }  // namespace winsim

@@ -42,7 +42,7 @@ std::vector<std::wstring> Matches(const fs::path& dir, const std::wstring& patte
 DWORD DeleteTree(Machine& m, const std::wstring& path, std::wstring& failed) {
   fs::path host = winsim::ToHostPath(m, path);
   std::error_code ec;
-  winsim::FileFlags flags = winsim::FileFlagsOf(m, path);
+  winsim::FileMark flags = winsim::FileMarkOf(m, path);
   failed = path;
   if (fs::is_directory(host, ec)) {
     if (flags.inUse) return ERROR_SHARING_VIOLATION;
@@ -57,7 +57,7 @@ DWORD DeleteTree(Machine& m, const std::wstring& path, std::wstring& failed) {
   // Read-only files and directories go too: the shell clears the mark once the deletion is
   // confirmed (FOF_NOCONFIRMATION answers for the user; without it winsim answers yes).
   if (!fs::remove(host, ec)) return ERROR_ACCESS_DENIED;
-  winsim::SetFileFlags(m, path, winsim::FileFlags());
+  winsim::SetFileMark(m, path, winsim::FileMark());
   winsim::RecordChange(m, "SHFileOperation FO_DELETE " + winsim::WideToUtf8(path));
   return 0;
 }
