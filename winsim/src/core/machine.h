@@ -20,6 +20,7 @@
 
 #include "core/registry.h"
 #include "winsim/model_spooler.h"
+#include "winsim/model_timeline.h"
 
 namespace winsim {
 
@@ -49,6 +50,8 @@ class Machine {
   json doc;  // machine.json; sections without a model below are read by the parts of winsim that need them
   // The sections read into their models when first used, and written back into `doc` on saving.
   std::optional<model::Spooler> spooler;
+  std::optional<std::vector<model::Device>> devices;  // core/pnp.cpp Devices()
+  std::optional<std::vector<model::TimelineEvent>> timeline;
   Registry registry;
 
   std::vector<Fault> faults;
@@ -88,7 +91,7 @@ class Machine {
   std::shared_ptr<void> user;
 
   // Lookups of the Plug and Play devices by instance ID and by parent (core/pnp.cpp), built from
-  // `devices` when first needed and again whenever that list has grown or the file was reloaded.
+  // `devices` when first needed and again whenever that list has grown.
   std::shared_ptr<void> deviceIndex;
   std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (setupapi/infreader.cpp)
   unsigned loads = 0;  // times machine.json was read into `doc`
