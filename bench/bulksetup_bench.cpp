@@ -15,7 +15,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -56,7 +55,6 @@ class Scratch {
     machine_ = json::parse(Read(dir_ + "/machine.json"));
     machine_["clock"] = {{"virtual", false}};
     // The image registers the printer as it first arrives: keep its description, drop the arrival.
-    devices_ = model::DevicesOf(machine_);
     timeline_ = model::TimelineOf(machine_);
     model::SetTimeline(machine_, {});
   }
@@ -66,24 +64,21 @@ class Scratch {
     fs::remove_all(root_, ec);
   }
   json& machine() { return machine_; }
-  std::vector<model::Device>& devices() { return devices_; }
   const std::string& dir() const { return dir_; }
-  std::string Text() {
-    model::SetDevices(machine_, devices_);
-    return machine_.dump();
-  }
   // Writes machine.json and makes the machine this process's.
   void Use() {
-    Write(dir_ + "/machine.json", Text());
+    Write(dir_ + "/machine.json", machine_.dump());
     winsim::UseMachine(dir_);
   }
   // The printer's devnode, taken out of the device list (or the timeline that registers it).
   model::Device TakePrinter() {
-    model::RegisterDescribed(devices_, timeline_, false, kPrinter);
-    auto it = std::find_if(devices_.begin(), devices_.end(), [](const model::Device& d) { return d.instanceId == kPrinter; });
-    if (it == devices_.end()) throw std::runtime_error("the image has no printer");
-    model::Device printer = *it;
-    devices_.erase(it);
+    std::vector<model::Device> devices = model::DevicesOf(machine_);
+    model::RegisterDescribed(devices, timeline_, false, kPrinter);
+    auto it = std::stable_partition(devices.begin(), devices.end(),
+                                    [](const model::Device& d) { return d.instanceId != kPrinter; });
+    model::Device printer = devices.at(it - devices.begin());  // throws when the image has none
+    devices.erase(it, devices.end());
+    model::SetDevices(machine_, devices);
     return printer;
   }
 
@@ -91,7 +86,6 @@ class Scratch {
   fs::path root_;
   std::string dir_;
   json machine_;
-  std::vector<model::Device> devices_;
   std::vector<model::TimelineEvent> timeline_;
 };
 
@@ -135,13 +129,14 @@ void BM_FindInstalledDevices(benchmark::State& state) {
                 {"driver", {{"inf", "usbstor.inf"}, {"section", "USBSTOR_BULK"}, {"provider", "Microsoft"},
                             {"manufacturer", "Compatible USB storage device"}, {"date", "2001-07-01"},
                             {"version", "5.1.2600.0"}, {"rank", 0}}}});
-  std::vector<model::Device>& devices = s.devices();
+  std::vector<model::Device> devices = model::DevicesOf(s.machine());
   while (static_cast<int>(devices.size()) < n - 1) {
     stick.instanceId = "USB\\VID_0781&PID_5530\\SN" + std::to_string(devices.size());
     devices.push_back(stick);
   }
   if (printer.driver) printer.driver->inf = "oem3.inf";
   devices.push_back(printer);
+  model::SetDevices(s.machine(), devices);
   s.Use();
   if (FindSupportedInf() != 1) state.SkipWithError("the supported INF was not found");
   for (auto _ : state)
@@ -208,7 +203,7 @@ void BM_WaitingCpu(benchmark::State& state) {
   for (auto _ : state) {
     Scratch s;
     s.TakePrinter();
-    Write(s.dir() + "/machine.json", s.Text());
+    Write(s.dir() + "/machine.json", s.machine().dump());
     pid_t pid = fork();
     if (pid == 0) {
       setenv("WINSIM_MACHINE", s.dir().c_str(), 1);
