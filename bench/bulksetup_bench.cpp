@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,12 +25,14 @@
 #include "monitor.h"
 #include "winsim/control.h"
 #include "winsim/devices.h"
+#include "winsim/model_timeline.h"
 #include "winsim/threads.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
+namespace model = winsim::model;
 
 const char kPrinter[] = "USB\\VID_F0F0&PID_0052\\Q52000123";
 
@@ -52,12 +55,8 @@ class Scratch {
     machine_ = json::parse(Read(dir_ + "/machine.json"));
     machine_["clock"] = {{"virtual", false}};
     // The image registers the printer as it first arrives: keep its description, drop the arrival.
-    for (const json& e : machine_["timeline"])
-      if (e.value("instanceId", "") == kPrinter && e.contains("device")) {
-        timelinePrinter_ = e["device"];
-        timelinePrinter_["instanceId"] = kPrinter;
-      }
-    machine_["timeline"] = json::array();
+    timeline_ = model::TimelineOf(machine_);
+    model::SetTimeline(machine_, {});
   }
   ~Scratch() {
     winsim::ReleaseMachine();
@@ -72,23 +71,22 @@ class Scratch {
     winsim::UseMachine(dir_);
   }
   // The printer's devnode, taken out of the device list (or the timeline that registers it).
-  json TakePrinter() {
-    json printer, devices = json::array();
-    for (const json& d : machine_["devices"]) {
-      if (d.value("instanceId", "") == kPrinter)
-        printer = d;
-      else
-        devices.push_back(d);
-    }
-    machine_["devices"] = devices;
-    return printer.is_null() ? timelinePrinter_ : printer;
+  model::Device TakePrinter() {
+    std::vector<model::Device> devices = model::DevicesOf(machine_);
+    model::RegisterDescribed(devices, timeline_, false, kPrinter);
+    auto it = std::stable_partition(devices.begin(), devices.end(),
+                                    [](const model::Device& d) { return d.instanceId != kPrinter; });
+    model::Device printer = devices.at(it - devices.begin());  // throws when the image has none
+    devices.erase(it, devices.end());
+    model::SetDevices(machine_, devices);
+    return printer;
   }
 
  private:
   fs::path root_;
   std::string dir_;
   json machine_;
-  json timelinePrinter_;
+  std::vector<model::TimelineEvent> timeline_;
 };
 
 // N staged INFs: the supported one (oem3.inf, from the image) and N - 1 copies of it recorded
@@ -122,21 +120,23 @@ void BM_FindSupportedInf(benchmark::State& state) {
 void BM_FindInstalledDevices(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   Scratch s;
-  json printer = s.TakePrinter();
-  json stick = {{"parent", "USB\\ROOT_HUB\\4&2F1C0A3B&0"}, {"present", false}, {"class", "USB"},
+  model::Device printer = s.TakePrinter();
+  model::Device stick = model::DeviceOf({{"instanceId", "USB\\VID_0781&PID_5530\\SN"},
+                {"parent", "USB\\ROOT_HUB\\4&2F1C0A3B&0"}, {"present", false}, {"class", "USB"},
                 {"hardwareIds", {"USB\\VID_0781&PID_5530&REV_0100", "USB\\VID_0781&PID_5530"}},
                 {"compatibleIds", {"USB\\Class_08"}},
                 {"properties", {{"DeviceDesc", "USB Mass Storage Device"}, {"Service", "USBSTOR"}}},
                 {"driver", {{"inf", "usbstor.inf"}, {"section", "USBSTOR_BULK"}, {"provider", "Microsoft"},
                             {"manufacturer", "Compatible USB storage device"}, {"date", "2001-07-01"},
-                            {"version", "5.1.2600.0"}, {"rank", 0}}}};
-  json& devices = s.machine()["devices"];
+                            {"version", "5.1.2600.0"}, {"rank", 0}}}});
+  std::vector<model::Device> devices = model::DevicesOf(s.machine());
   while (static_cast<int>(devices.size()) < n - 1) {
-    stick["instanceId"] = "USB\\VID_0781&PID_5530\\SN" + std::to_string(devices.size());
+    stick.instanceId = "USB\\VID_0781&PID_5530\\SN" + std::to_string(devices.size());
     devices.push_back(stick);
   }
-  printer["driver"]["inf"] = "oem3.inf";
+  if (printer.driver) printer.driver->inf = "oem3.inf";
   devices.push_back(printer);
+  model::SetDevices(s.machine(), devices);
   s.Use();
   if (FindSupportedInf() != 1) state.SkipWithError("the supported INF was not found");
   for (auto _ : state)
@@ -151,14 +151,14 @@ void BM_FindInstalledDevices(benchmark::State& state) {
 void BM_ArrivalToInstall(benchmark::State& state) {
   for (auto _ : state) {
     Scratch s;
-    json printer = s.TakePrinter();
-    printer["present"] = false;
+    model::Device printer = s.TakePrinter();
+    printer.present = false;
     s.Use();
     EndEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (!StartMonitoring()) state.SkipWithError("the threads did not start");
     // The start-up pass; then both threads wait.
     WaitForSingleObject(EndEvent, 300);
-    winsim::AddDevice(printer.dump());
+    winsim::AddDevice(model::EntryOf(printer).dump());
     auto start = std::chrono::steady_clock::now();
     winsim::DeviceArrives(kPrinter);
     DWORD waited = WaitForSingleObject(EndEvent, 10000);

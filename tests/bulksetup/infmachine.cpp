@@ -12,6 +12,7 @@
 #include "winsim/control.h"
 #include "winsim/inf.h"
 #include "winsim/model_infs.h"
+#include "winsim/model_timeline.h"
 
 namespace bulktest {
 
@@ -31,13 +32,9 @@ InfMachine::InfMachine(const std::vector<StagedFile>& files) : dir_(tmp_ / "mach
   winsim::model::SetInfs(machine, infs);
   // The printer the image plugs in later was attached here once before: registered, unplugged,
   // with the generic driver Windows gave it.
-  for (const auto& e : machine.value("timeline", nlohmann::json::array())) {
-    if (!e.contains("device")) continue;
-    nlohmann::json device = e["device"];
-    device["instanceId"] = e["instanceId"];
-    device["present"] = false;
-    machine["devices"].push_back(device);
-  }
+  auto devices = winsim::model::DevicesOf(machine);
+  winsim::model::RegisterDescribed(devices, winsim::model::TimelineOf(machine), false);
+  winsim::model::SetDevices(machine, devices);
   testsupport::WriteFile(dir_ + "/machine.json", machine.dump(1));
   Use();
 }

@@ -13,6 +13,7 @@
 #include "loglines.h"
 #include "testsupport.h"
 #include "winsim/inf.h"
+#include "winsim/model_devices.h"
 
 namespace {
 
@@ -223,8 +224,8 @@ TEST_P(BulksetupRun, LogDriverAndWhatIsLeft) {
 
   const json after = json::parse(testsupport::ReadFile(machine + "/machine.json"));
   std::string printerInf;
-  for (const json& d : after["devices"])
-    if (d.value("instanceId", "") == kPrinter && d["driver"].is_object()) printerInf = d["driver"].value("inf", "");
+  for (const winsim::model::Device& d : winsim::model::DevicesOf(after))
+    if (d.instanceId == kPrinter && d.driver) printerInf = d.driver->inf;
   EXPECT_EQ(printerInf, s.printerInf);
 }
 

@@ -536,9 +536,9 @@ TEST_F(Devices, InstallThroughNewdevChangesTheMachineAndPersists) {
   // Written back with the machine, and the run report lists the install.
   std::string dir = machine_.dir();
   winsim::ReleaseMachine();
-  auto doc = nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json"));
-  EXPECT_EQ(doc["devices"][2]["driver"]["inf"], "oem3.inf");
-  EXPECT_EQ(doc["devices"][2]["properties"]["DeviceDesc"], "Vexa Q52 USB Bulk Device");
+  const auto saved = winsim::model::DevicesOf(nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json"))).at(2);
+  EXPECT_EQ(saved.driver.value_or(winsim::InstalledDriver()).inf, "oem3.inf");
+  EXPECT_EQ(saved.properties.value("DeviceDesc", ""), "Vexa Q52 USB Bulk Device");
   auto report = nlohmann::json::parse(testsupport::ReadFile(dir + "/last-run.json"));
   ASSERT_EQ(report["driverInstalls"].size(), 1u);
   EXPECT_EQ(report["driverInstalls"][0]["inf"], "C:\\WINDOWS\\inf\\oem3.inf");
@@ -633,21 +633,22 @@ TEST_F(Devices, PendingInstallsRunOnTheMachineClock) {
 TEST(DevicesMachine, MalformedDevicesStopTheLoad) {
   struct Row {
     const char* what;
-    const char* devices;
+    const char* machine;
   } rows[] = {
-      {"no instance ID", R"([{"present": true}])"},
-      {"IDs that are not strings", R"([{"instanceId": "USB\\X\\1", "hardwareIds": [1]}])"},
-      {"a class GUID that is no GUID", R"([{"instanceId": "USB\\X\\1", "classGuid": "USB"}])"},
-      {"a driver rank that is text", R"([{"instanceId": "USB\\X\\1", "driver": {"rank": "high"}}])"},
-      {"a property list with a number", R"([{"instanceId": "USB\\X\\1", "properties": {"UpperFilters": [3]}}])"},
-      {"an interface class that is a number", R"([{"instanceId": "USB\\X\\1", "interfaceClass": 7}])"},
+      {"no instance ID", R"({"devices": [{"present": true}]})"},
+      {"IDs that are not strings", R"({"devices": [{"instanceId": "USB\\X\\1", "hardwareIds": [1]}]})"},
+      {"a class GUID that is no GUID", R"({"devices": [{"instanceId": "USB\\X\\1", "classGuid": "USB"}]})"},
+      {"a driver rank that is text", R"({"devices": [{"instanceId": "USB\\X\\1", "driver": {"rank": "high"}}]})"},
+      {"a property list with a number",
+       R"({"devices": [{"instanceId": "USB\\X\\1", "properties": {"UpperFilters": [3]}}]})"},
+      {"an interface class that is a number", R"({"devices": [{"instanceId": "USB\\X\\1", "interfaceClass": 7}]})"},
   };
   for (const Row& r : rows) {
     testsupport::TempDir tmp;
     std::string dir = tmp / "m";
     winsim::CreateMachine(dir);
     auto doc = nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json"));
-    doc["devices"] = nlohmann::json::parse(r.devices);
+    doc.update(nlohmann::json::parse(r.machine));
     testsupport::WriteFile(dir + "/machine.json", doc.dump(2));
     try {
       winsim::UseMachine(dir);

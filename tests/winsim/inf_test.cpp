@@ -12,6 +12,7 @@
 #include "testsupport.h"
 #include "winsim/control.h"
 #include "winsim/inf.h"
+#include "winsim/model_timeline.h"
 
 namespace {
 
@@ -128,12 +129,9 @@ TEST(InfExamples, ImageDeviceMatchesTheSupportedInf) {
   auto doc = nlohmann::json::parse(ReadFile(machine.dir() + "/machine.json"));
   std::vector<std::wstring> deviceIds;
   // The printer is described by the timeline entry that plugs it in.
-  for (auto& e : doc["timeline"])
-    if (e["instanceId"] == "USB\\VID_F0F0&PID_0052\\Q52000123" && e.contains("device"))
-      for (auto& id : e["device"]["hardwareIds"]) {
-        std::string text = id.get<std::string>();
-        deviceIds.push_back(std::wstring(text.begin(), text.end()));
-      }
+  for (const winsim::model::TimelineEvent& e : winsim::model::TimelineOf(doc))
+    if (e.instanceId == "USB\\VID_F0F0&PID_0052\\Q52000123" && e.device)
+      for (const std::string& text : e.device->hardwareIds) deviceIds.push_back(std::wstring(text.begin(), text.end()));
   ASSERT_FALSE(deviceIds.empty());
   InfSummary s = Summarise(L"oem3.inf");
   for (auto& id : deviceIds) {

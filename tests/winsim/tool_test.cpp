@@ -10,6 +10,7 @@
 #include "winsim/control.h"
 #include "winsim/model_files.h"
 #include "winsim/model_infs.h"
+#include "winsim/model_devices.h"
 #include "winsim/model_spooler.h"
 
 namespace {
@@ -129,9 +130,8 @@ TEST_F(ToolTest, PlugUnplugAndPendingInstalls) {
   ASSERT_EQ(Tool({"init", dir}).status, 0);
   const std::string q52 = "USB\\VID_F0F0&PID_0052\\Q52000123";
   auto present = [&] {
-    json doc = Doc();
-    for (auto& d : doc["devices"])
-      if (d["instanceId"] == q52) return d["present"].get<bool>();
+    for (const winsim::model::Device& d : winsim::model::DevicesOf(Doc()))
+      if (d.instanceId == q52) return d.present;
     return false;
   };
   ASSERT_FALSE(present());

@@ -7,6 +7,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "testsupport.h"
 #include "winsim/control.h"
 #include "winsim/devices.h"
+#include "winsim/model_timeline.h"
 #include "winsim/threads.h"
 
 namespace {
@@ -334,13 +336,10 @@ void CreateMachineWithoutTimeline(const std::string& dir) {
   testsupport::CreateMachineDir(dir);
   std::ifstream in(dir + "/machine.json");
   nlohmann::json doc = nlohmann::json::parse(in);
-  for (const auto& e : doc["timeline"]) {
-    nlohmann::json device = e.value("device", nlohmann::json::object());
-    device["instanceId"] = e["instanceId"];
-    device["present"] = false;
-    doc["devices"].push_back(device);
-  }
-  doc["timeline"] = nlohmann::json::array();
+  auto devices = winsim::model::DevicesOf(doc);
+  winsim::model::RegisterDescribed(devices, winsim::model::TimelineOf(doc), false);
+  winsim::model::SetDevices(doc, devices);
+  winsim::model::SetTimeline(doc, {});
   std::ofstream(dir + "/machine.json") << doc.dump(2);
 }
 
@@ -373,8 +372,8 @@ TEST(WindowedProgram, GetsItsCommandLineAndALivePlug) {
   auto offline = testsupport::Run("winsim", {"plug", dir, kQ52}, tmp.path());
   EXPECT_EQ(offline.status, 0) << offline.err;
   EXPECT_EQ(offline.out, "");
-  EXPECT_TRUE(nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json"))["devices"].dump().find(
-                  "\"present\":true") != std::string::npos);
+  auto devices = winsim::model::DevicesOf(nlohmann::json::parse(testsupport::ReadFile(dir + "/machine.json")));
+  EXPECT_TRUE(std::any_of(devices.begin(), devices.end(), [](auto& d) { return d.instanceId == kQ52 && d.present; }));
 }
 
 // The times the threads of process PID have been put on a CPU so far.

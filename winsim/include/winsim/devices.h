@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "winsim/model_devices.h"
+
 namespace winsim {
 
 // Registers, unplugged, every device the timeline describes that the machine doesn't know yet: a
@@ -33,15 +35,7 @@ enum class RestartNeed { None, Restart, Reboot };
 void SetInstallRestartNeed(RestartNeed need);
 
 // The driver installed on a device, as machine.json records it.
-struct InstalledDriver {
-  std::string inf;           // a bare name for an INF in C:\WINDOWS\inf, else the full path
-  std::string section;       // install section in that INF
-  std::string provider, manufacturer, description;
-  std::string hardwareId;    // the ID of the INF's models line the driver was chosen by
-  std::string date;          // "2008-03-14"
-  std::string version;       // "2.5.0.3"
-  uint32_t rank = 0;
-};
+using InstalledDriver = model::DeviceDriver;
 // Nothing when the machine has no such device or the device has no driver.
 std::optional<InstalledDriver> GetInstalledDriver(const std::string& instanceId);
 

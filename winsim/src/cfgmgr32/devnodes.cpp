@@ -7,7 +7,6 @@
 
 using winsim::ApiCall;
 using winsim::Machine;
-using winsim::json;
 namespace pnp = winsim::pnp;
 
 namespace {
@@ -21,7 +20,7 @@ CONFIGRET ListIds(Machine& m, PCWSTR filter, ULONG flags, std::vector<std::wstri
   if (flags & ~static_cast<ULONG>(CM_GETIDLIST_FILTER_BITS)) return CR_INVALID_FLAG;
   ULONG kind = flags & ~static_cast<ULONG>(CM_GETIDLIST_DONOTGENERATE);
   if (kind == CM_GETIDLIST_FILTER_NONE) {
-    for (const json& d : pnp::Devices(m)) out.push_back(pnp::InstanceId(d));
+    for (const pnp::Device& d : pnp::Devices(m)) out.push_back(pnp::InstanceId(d));
     return CR_SUCCESS;
   }
   if (!filter) return CR_INVALID_POINTER;
@@ -30,28 +29,25 @@ CONFIGRET ListIds(Machine& m, PCWSTR filter, ULONG flags, std::vector<std::wstri
     case CM_GETIDLIST_FILTER_ENUMERATOR: {
       // An enumerator ("USB") or an enumerator and device ("USB\VID_F0F0&PID_0052").
       std::wstring prefix = f + L"\\";
-      for (const json& d : pnp::Devices(m))
+      for (const pnp::Device& d : pnp::Devices(m))
         if (StartsWithNoCase(pnp::InstanceId(d), prefix)) out.push_back(pnp::InstanceId(d));
       return CR_SUCCESS;
     }
     case CM_GETIDLIST_FILTER_SERVICE:
-      for (const json& d : pnp::Devices(m)) {
-        const json* props = d.contains("properties") ? &d.at("properties") : nullptr;
-        if (props && props->contains("Service") && props->at("Service").is_string() &&
-            pnp::SameText(winsim::Utf8ToWide(props->at("Service").get<std::string>()), f))
+      for (const pnp::Device& d : pnp::Devices(m))
+        if (d.properties.contains("Service") && pnp::SameText(winsim::Utf8ToWide(pnp::TextProperty(d, "Service")), f))
           out.push_back(pnp::InstanceId(d));
-      }
       return CR_SUCCESS;
     case CM_GETIDLIST_FILTER_BUSRELATIONS:
     case CM_GETIDLIST_FILTER_EJECTRELATIONS:
     case CM_GETIDLIST_FILTER_REMOVALRELATIONS:
     case CM_GETIDLIST_FILTER_POWERRELATIONS: {
       // Relations are those of a live devnode: a device that is not attached has none to ask for.
-      const json* d = pnp::FindDevice(m, f);
-      if (!d || !pnp::Present(*d)) return CR_NO_SUCH_DEVNODE;
+      const pnp::Device* d = pnp::FindDevice(m, f);
+      if (!d || !d->present) return CR_NO_SUCH_DEVNODE;
       if (kind == CM_GETIDLIST_FILTER_BUSRELATIONS)
-        for (const json* child : pnp::Children(m, *d))
-          if (pnp::Present(*child)) out.push_back(pnp::InstanceId(*child));
+        for (const pnp::Device* child : pnp::Children(m, *d))
+          if (child->present) out.push_back(pnp::InstanceId(*child));
       return CR_SUCCESS;
     }
     default:
@@ -109,8 +105,8 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, 
   // The root of the device tree is not simulated; the tools always name a device.
   if (!pDeviceID || !*pDeviceID) return CR_NO_SUCH_DEVNODE;
   Machine& m = call.machine();
-  json* d = pnp::FindDevice(m, pDeviceID);
-  if (!d || (!pnp::Present(*d) && !(ulFlags & CM_LOCATE_DEVNODE_PHANTOM))) return CR_NO_SUCH_DEVNODE;
+  pnp::Device* d = pnp::FindDevice(m, pDeviceID);
+  if (!d || (!d->present && !(ulFlags & CM_LOCATE_DEVNODE_PHANTOM))) return CR_NO_SUCH_DEVNODE;
   *pdnDevInst = pnp::DevInstOf(m, *d);
   return CR_SUCCESS;
 }
@@ -122,9 +118,9 @@ CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG ulF
   if (ulFlags) return CR_INVALID_FLAG;
   if (call.fault()) return call.Failed();
   Machine& m = call.machine();
-  json* d = pnp::DeviceByDevInst(m, dnDevInst);
+  pnp::Device* d = pnp::DeviceByDevInst(m, dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
-  json* parent = pnp::FindDevice(m, winsim::Utf8ToWide(d->value("parent", std::string())));
+  pnp::Device* parent = pnp::FindDevice(m, winsim::Utf8ToWide(d->parent));
   if (!parent) return CR_NO_SUCH_DEVNODE;  // a parent the machine does not describe
   *pdnDevInst = pnp::DevInstOf(m, *parent);
   return CR_SUCCESS;
@@ -135,7 +131,7 @@ CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST dnDevInst, PWSTR Buffer, ULONG Buffer
   if (!Buffer) return CR_INVALID_POINTER;
   if (ulFlags) return CR_INVALID_FLAG;
   if (call.fault()) return call.Failed();
-  json* d = pnp::DeviceByDevInst(call.machine(), dnDevInst);
+  pnp::Device* d = pnp::DeviceByDevInst(call.machine(), dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
   std::wstring id = pnp::InstanceId(*d);
   // An ID that fills the buffer exactly comes back without its terminator.

@@ -173,10 +173,9 @@ void CreateMachineFromExample(const std::string& dir, const std::string& example
     if (!added.empty() || !replaced.empty()) {
       Machine m;
       m.Load(dir);
-      for (const json& d : added) {
-        if (!d.is_object() || !d.contains("instanceId")) throw std::runtime_error("a device of addDevices has no instanceId");
-        m.doc["devices"].push_back(d);
-      }
+      std::vector<model::Device> devices = model::DevicesOf(m.doc);
+      for (const json& d : added) devices.push_back(model::DeviceOf(d));
+      if (!added.empty()) model::SetDevices(m.doc, devices);
       for (auto it = replaced.begin(); it != replaced.end(); ++it) m.doc[it.key()] = it.value();
       m.Save();
     }

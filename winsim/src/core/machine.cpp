@@ -190,17 +190,7 @@ void Machine::Load(const fs::path& d) {
     (void)os.at("csdVersion").get<std::string>();
   });
 
-  section("timeline", [&](const json& list) {
-    for (const json& e : list) {
-      std::string event = e.at("event").get<std::string>();
-      if (event != "arrive" && event != "remove")
-        throw MachineError(jsonPath.string(), keyLine({"timeline"}),
-                           "timeline: event must be \"arrive\" or \"remove\"");
-      if (e.at("afterListeningMs").get<int64_t>() < 0 || e.at("instanceId").get<std::string>().empty())
-        throw MachineError(jsonPath.string(), keyLine({"timeline"}),
-                           "timeline: afterListeningMs must be >= 0 and instanceId given");
-    }
-  });
+  section(model::kTimelineSection, [&](const json&) { (void)model::TimelineOf(doc); });
   section("spooler", [&](const json&) { (void)model::SpoolerOf(doc); });
   section("services", [&](const json&) { (void)model::ServicesOf(doc); });
   section("infs", [&](const json&) { (void)model::InfsOf(doc); });
@@ -209,7 +199,7 @@ void Machine::Load(const fs::path& d) {
   try {
     pnp::CheckDevices(doc);
   } catch (const std::exception& e) {
-    throw MachineError(jsonPath.string(), keyLine({"devices"}), std::string("devices: ") + e.what());
+    throw MachineError(jsonPath.string(), keyLine({model::kDevicesSection}), std::string("devices: ") + e.what());
   }
 
   virtualClock = false;
@@ -236,6 +226,8 @@ void Machine::Save() {
   if (services) model::SetServices(doc, *services);
   if (infs) model::SetInfs(doc, *infs);
   if (files) model::SetFiles(doc, *files);
+  if (devices) model::SetDevices(doc, *devices);
+  if (timeline) model::SetTimeline(doc, *timeline);
   if (virtualClock)
     doc["clock"] = {{"virtual", true}, {"now", FormatIsoMillis(virtualNow)}, {"boot", FormatIsoMillis(bootMillis)}};
   WriteFileAtomic(dir / "machine.json", doc.dump(2) + "\n");

@@ -23,6 +23,7 @@
 #include "winsim/model_infs.h"
 #include "winsim/model_services.h"
 #include "winsim/model_spooler.h"
+#include "winsim/model_timeline.h"
 
 namespace winsim {
 
@@ -55,6 +56,8 @@ class Machine {
   std::optional<std::vector<model::Service>> services;
   std::optional<std::vector<model::Inf>> infs;
   std::optional<model::Files> files;
+  std::optional<std::vector<model::Device>> devices;  // core/pnp.cpp Devices()
+  std::optional<std::vector<model::TimelineEvent>> timeline;
   Registry registry;
 
   std::vector<Fault> faults;
@@ -94,7 +97,7 @@ class Machine {
   std::shared_ptr<void> user;
 
   // Lookups of the Plug and Play devices by instance ID and by parent (core/pnp.cpp), built from
-  // `devices` when first needed and again whenever that list has grown or the file was reloaded.
+  // `devices` when first needed and again whenever that list has grown.
   std::shared_ptr<void> deviceIndex;
   std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (setupapi/infreader.cpp)
   unsigned loads = 0;  // times machine.json was read into `doc`

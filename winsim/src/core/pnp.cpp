@@ -46,14 +46,6 @@ bool ReadHex(std::wstring_view s, size_t at, size_t digits, uint64_t& out) {
   return true;
 }
 
-const char* const kDriverTextFields[] = {"inf", "section", "provider", "manufacturer", "description",
-                                         "hardwareId", "date", "version"};
-
-void CheckStringList(const json& d, const char* key) {
-  if (!d.contains(key)) return;
-  for (const json& id : d.at(key)) (void)id.get<std::string>();
-}
-
 // An instance ID as the index keys it: SameText's comparison, made once per entry.
 std::wstring Folded(std::wstring_view id) {
   std::wstring out(id);
@@ -63,26 +55,24 @@ std::wstring Folded(std::wstring_view id) {
 
 // Device lookups that would otherwise scan the list once per device asked about. Devices are only
 // ever appended and their instance ID and parent never change, so the index stays right until
-// the list grows or machine.json is read again.
+// the list grows.
 struct DeviceIndex {
-  const json* list = nullptr;
+  const std::vector<Device>* list = nullptr;
   size_t size = 0;
-  unsigned loads = 0;
   std::unordered_map<std::wstring, size_t> byId;                   // the first device with the ID
   std::unordered_map<std::wstring, std::vector<size_t>> children;  // by the parent's ID, in order
 };
 
 const DeviceIndex& IndexOf(Machine& m) {
-  json& all = Devices(m);
+  std::vector<Device>& all = Devices(m);
   auto index = std::static_pointer_cast<DeviceIndex>(m.deviceIndex);
-  if (index && index->list == &all && index->size == all.size() && index->loads == m.loads) return *index;
+  if (index && index->list == &all && index->size == all.size()) return *index;
   index = std::make_shared<DeviceIndex>();
   index->list = &all;
   index->size = all.size();
-  index->loads = m.loads;
   for (size_t i = 0; i < all.size(); ++i) {
     index->byId.emplace(Folded(InstanceId(all[i])), i);
-    index->children[Folded(Utf8ToWide(all[i].value("parent", std::string())))].push_back(i);
+    index->children[Folded(Utf8ToWide(all[i].parent))].push_back(i);
   }
   m.deviceIndex = index;
   return *index;
@@ -90,45 +80,42 @@ const DeviceIndex& IndexOf(Machine& m) {
 
 }  // namespace
 
-json& Devices(Machine& m) {
-  json& d = m.doc["devices"];
-  if (!d.is_array()) d = json::array();
-  return d;
+std::vector<Device>& Devices(Machine& m) {
+  if (!m.devices) m.devices = model::DevicesOf(m.doc);
+  return *m.devices;
 }
 
-json* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present) {
-  if (FindDevice(m, instanceId) || !m.doc.contains("timeline") || !m.doc["timeline"].is_array()) return nullptr;
-  for (const json& e : m.doc["timeline"]) {
-    if (!e.is_object() || !e.contains("device") || !e["device"].is_object()) continue;
-    if (!SameText(Utf8ToWide(e.value("instanceId", std::string())), instanceId)) continue;
-    json device = e["device"];
-    device["instanceId"] = e["instanceId"];
-    device["present"] = present;
-    Devices(m).push_back(std::move(device));
-    return &Devices(m).back();
-  }
-  return nullptr;
+std::vector<model::TimelineEvent>& Timeline(Machine& m) {
+  if (!m.timeline) m.timeline = model::TimelineOf(m.doc);
+  return *m.timeline;
 }
 
-json* FindDevice(Machine& m, std::wstring_view instanceId) {
+Device* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present) {
+  if (instanceId.empty() || FindDevice(m, instanceId)) return nullptr;
+  return model::RegisterDescribed(Devices(m), Timeline(m), present, WideToUtf8(std::wstring(instanceId)));
+}
+
+Device* FindDevice(Machine& m, std::wstring_view instanceId) {
   const DeviceIndex& index = IndexOf(m);
   auto it = index.byId.find(Folded(instanceId));
   return it == index.byId.end() ? nullptr : &Devices(m)[it->second];
 }
 
-std::wstring InstanceId(const json& device) { return Utf8ToWide(device.value("instanceId", std::string())); }
+std::wstring InstanceId(const Device& device) { return Utf8ToWide(device.instanceId); }
 
-bool Present(const json& device) { return device.value("present", false); }
-
-std::vector<std::wstring> IdList(const json& device, const char* key) {
-  std::vector<std::wstring> ids;
-  if (device.contains(key))
-    for (const json& id : device.at(key)) ids.push_back(Utf8ToWide(id.get<std::string>()));
-  return ids;
+std::vector<std::wstring> Wide(const std::vector<std::string>& texts) {
+  std::vector<std::wstring> out;
+  for (const std::string& t : texts) out.push_back(Utf8ToWide(t));
+  return out;
 }
 
-std::vector<const json*> Children(Machine& m, const json& device) {
-  std::vector<const json*> out;
+std::string TextProperty(const Device& device, const char* name) {
+  auto it = device.properties.find(name);
+  return it != device.properties.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::vector<const Device*> Children(Machine& m, const Device& device) {
+  std::vector<const Device*> out;
   const DeviceIndex& index = IndexOf(m);
   auto it = index.children.find(Folded(InstanceId(device)));
   if (it != index.children.end())
@@ -136,23 +123,23 @@ std::vector<const json*> Children(Machine& m, const json& device) {
   return out;
 }
 
-DEVINST DevInstOf(Machine& m, const json& device) {
+DEVINST DevInstOf(Machine& m, const Device& device) {
   // The list is one vector of entries, so a device's position is its distance from the first.
-  const json::array_t& all = Devices(m).get_ref<const json::array_t&>();
+  const std::vector<Device>& all = Devices(m);
   if (all.empty() || &device < all.data() || &device >= all.data() + all.size()) return 0;
   return static_cast<DEVINST>(&device - all.data() + 1);
 }
 
-json* DeviceByDevInst(Machine& m, DEVINST devInst) {
-  json& all = Devices(m);
+Device* DeviceByDevInst(Machine& m, DEVINST devInst) {
+  std::vector<Device>& all = Devices(m);
   if (devInst == 0 || devInst > all.size()) return nullptr;
   return &all[devInst - 1];
 }
 
-GUID ClassGuidOf(const json& device) {
+GUID ClassGuidOf(const Device& device) {
   GUID g{};
-  if (device.contains("classGuid") && ParseGuid(Utf8ToWide(device.at("classGuid").get<std::string>()), g)) return g;
-  std::wstring cls = Utf8ToWide(device.value("class", std::string()));
+  if (ParseGuid(Utf8ToWide(device.classGuid), g)) return g;
+  std::wstring cls = Utf8ToWide(device.setupClass);
   for (const KnownClass& k : kClasses)
     if (SameText(cls, k.name)) ParseGuid(k.guid, g);
   return g;
@@ -243,31 +230,7 @@ int64_t PendingMillis(Machine& m) {
 // Reads every field the calls use, so that a malformed entry stops the program at load with the
 // line of `devices`, not in the middle of a call.
 void CheckDevices(const json& doc) {
-  if (doc.contains("devices")) {
-    for (const json& d : doc.at("devices")) {
-      if (d.at("instanceId").get<std::string>().empty()) throw std::runtime_error("a device without instanceId");
-      (void)d.value("parent", std::string());
-      (void)d.value("present", false);
-      (void)d.value("class", std::string());
-      GUID g;
-      if (d.contains("classGuid") && !ParseGuid(Utf8ToWide(d.at("classGuid").get<std::string>()), g))
-        throw std::runtime_error("classGuid of " + d.at("instanceId").get<std::string>() + " is not a GUID");
-      CheckStringList(d, "hardwareIds");
-      CheckStringList(d, "compatibleIds");
-      if (d.contains("properties"))
-        for (auto& [name, v] : d.at("properties").items()) {
-          if (!v.is_string() && !v.is_number_unsigned() && !v.is_array())
-            throw std::runtime_error("property " + name + " must be a string, a list of strings or a number");
-          if (v.is_array()) CheckStringList(d.at("properties"), name.c_str());
-        }
-      if (d.contains("interfaceClass") && !d.at("interfaceClass").is_string()) CheckStringList(d, "interfaceClass");
-      if (d.contains("driver") && !d.at("driver").is_null()) {
-        const json& drv = d.at("driver");
-        for (const char* f : kDriverTextFields) (void)drv.value(f, std::string());
-        (void)drv.value("rank", 0u);
-      }
-    }
-  }
+  (void)model::DevicesOf(doc);
   (void)doc.value("pendingInstalls", 0u);
   (void)doc.value("pendingInstallMs", 0u);
   std::string restart = doc.value("driverInstallRestart", std::string("none"));
@@ -277,30 +240,23 @@ void CheckDevices(const json& doc) {
 
 std::string DescribeDevices(const json& doc) {
   std::string out = "\nDevices:\n";
-  if (doc.contains("devices")) {
-    for (const json& d : doc.at("devices")) {
-      out += "  " + d.value("instanceId", std::string()) + "  (" +
-             (d.value("present", false) ? "present" : "not present") + ", class " + d.value("class", std::string("-"));
-      if (!d.value("parent", std::string()).empty()) out += ", parent " + d.value("parent", std::string());
-      out += ")\n";
-      if (d.contains("driver") && d.at("driver").is_object()) {
-        const json& drv = d.at("driver");
-        out += "    driver " + drv.value("inf", std::string()) + " [" + drv.value("section", std::string()) + "] " +
-               drv.value("provider", std::string()) + " " + drv.value("date", std::string()) + " " +
-               drv.value("version", std::string()) + "\n";
-      } else {
-        out += "    no driver\n";
-      }
-    }
+  for (const Device& d : model::DevicesOf(doc)) {
+    out += "  " + d.instanceId + "  (" + (d.present ? "present" : "not present") + ", class " +
+           (d.setupClass.empty() ? "-" : d.setupClass);
+    if (!d.parent.empty()) out += ", parent " + d.parent;
+    out += ")\n";
+    if (const auto& drv = d.driver)
+      out += "    driver " + drv->inf + " [" + drv->section + "] " + drv->provider + " " + drv->date + " " +
+             drv->version + "\n";
+    else
+      out += "    no driver\n";
   }
   out += "  Installs in progress: " + std::to_string(doc.value("pendingInstalls", 0u)) + "\n";
-  if (doc.contains("timeline") && doc.at("timeline").is_array() && !doc.at("timeline").empty()) {
-    out += "  Timeline (from the first device-notification registration):\n";
-    for (const json& e : doc.at("timeline"))
-      out += "    +" + std::to_string(e.value("afterListeningMs", int64_t{0})) + " ms " +
-             e.value("event", std::string()) + " " + e.value("instanceId", std::string()) +
-             (e.contains("device") ? " (registered as it arrives)" : "") + "\n";
-  }
+  auto timeline = model::TimelineOf(doc);
+  if (!timeline.empty()) out += "  Timeline (from the first device-notification registration):\n";
+  for (const model::TimelineEvent& e : timeline)
+    out += "    +" + std::to_string(e.afterListeningMs.value_or(0)) + " ms " + e.event + " " + e.instanceId +
+           (e.device ? " (registered as it arrives)" : "") + "\n";
   return out;
 }
 
@@ -311,8 +267,8 @@ std::string DescribeDevices(const json& doc) {
 namespace winsim {
 
 namespace {
-json& DeviceOrThrow(Machine& m, const std::string& instanceId) {
-  json* d = pnp::FindDevice(m, Utf8ToWide(instanceId));
+model::Device& DeviceOrThrow(Machine& m, const std::string& instanceId) {
+  model::Device* d = pnp::FindDevice(m, Utf8ToWide(instanceId));
   if (!d) throw std::runtime_error("no device " + instanceId + " on this machine");
   return *d;
 }
@@ -321,32 +277,26 @@ json& DeviceOrThrow(Machine& m, const std::string& instanceId) {
 void RegisterTimelineDevices() {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   Machine& m = CurrentMachine();
-  std::vector<std::string> ids;
-  for (const json& e : m.doc.value("timeline", json::array()))
-    if (e.is_object() && e.contains("device")) ids.push_back(e.value("instanceId", std::string()));
-  for (const std::string& id : ids) pnp::RegisterFromTimeline(m, Utf8ToWide(id), false);
+  model::RegisterDescribed(pnp::Devices(m), pnp::Timeline(m), false);
 }
 
 void PlugDevice(const std::string& instanceId) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   pnp::RegisterFromTimeline(CurrentMachine(), Utf8ToWide(instanceId), true);
-  DeviceOrThrow(CurrentMachine(), instanceId)["present"] = true;
+  DeviceOrThrow(CurrentMachine(), instanceId).present = true;
 }
 
 void UnplugDevice(const std::string& instanceId) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
-  DeviceOrThrow(CurrentMachine(), instanceId)["present"] = false;
+  DeviceOrThrow(CurrentMachine(), instanceId).present = false;
 }
 
 void AddDevice(const std::string& deviceJson) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
   Machine& m = CurrentMachine();
-  json d = json::parse(deviceJson);
-  json probe = {{"devices", json::array({d})}};
-  pnp::CheckDevices(probe);
-  if (pnp::FindDevice(m, pnp::InstanceId(d)))
-    throw std::runtime_error("device " + d.at("instanceId").get<std::string>() + " exists already");
-  pnp::Devices(m).push_back(d);
+  model::Device d = model::DeviceOf(json::parse(deviceJson));
+  if (pnp::FindDevice(m, pnp::InstanceId(d))) throw std::runtime_error("device " + d.instanceId + " exists already");
+  pnp::Devices(m).push_back(std::move(d));
 }
 
 void SetPendingInstalls(unsigned count, int64_t eachMs) {
@@ -373,20 +323,8 @@ void SetInstallRestartNeed(RestartNeed need) {
 
 std::optional<InstalledDriver> GetInstalledDriver(const std::string& instanceId) {
   std::lock_guard<std::recursive_mutex> g(ApiLock());
-  json* d = pnp::FindDevice(CurrentMachine(), Utf8ToWide(instanceId));
-  if (!d || !d->contains("driver") || d->at("driver").is_null()) return std::nullopt;
-  const json& drv = d->at("driver");
-  InstalledDriver out;
-  out.inf = drv.value("inf", "");
-  out.section = drv.value("section", "");
-  out.provider = drv.value("provider", "");
-  out.manufacturer = drv.value("manufacturer", "");
-  out.description = drv.value("description", "");
-  out.hardwareId = drv.value("hardwareId", "");
-  out.date = drv.value("date", "");
-  out.version = drv.value("version", "");
-  out.rank = drv.value("rank", 0u);
-  return out;
+  model::Device* d = pnp::FindDevice(CurrentMachine(), Utf8ToWide(instanceId));
+  return d ? d->driver : std::nullopt;
 }
 
 }  // namespace winsim

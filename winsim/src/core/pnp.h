@@ -1,8 +1,8 @@
 // The machine's Plug and Play devices, device information sets and driver lists, shared by the
 // SetupDi calls, the Configuration Manager calls and newdev.dll.
 //
-// Devices are the entries of machine.json `devices`; they are read and changed in place, so that
-// what a program installs is in the file when it exits.
+// Devices are the entries of machine.json `devices` (winsim/model_devices.h), read when first used
+// and written back with the machine, so that what a program installs is in the file when it exits.
 #pragma once
 
 #include <windows.h>
@@ -22,23 +22,27 @@ namespace winsim::pnp {
 
 // ---------------------------------------------------------------- devices
 
-json& Devices(Machine& m);
+using model::Device;
+// The machine's devices and timeline, read from machine.json when first used.
+std::vector<Device>& Devices(Machine& m);
+std::vector<model::TimelineEvent>& Timeline(Machine& m);
 // The device with this instance ID (compared without regard to case); null when there is none.
-json* FindDevice(Machine& m, std::wstring_view instanceId);
+Device* FindDevice(Machine& m, std::wstring_view instanceId);
 // A device the machine's timeline describes (an arrival with `device`) but that has never been
 // attached: registers it, appended to `devices`, and returns it. Null when the machine knows the
 // device already or nothing describes it.
-json* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present);
-std::wstring InstanceId(const json& device);
-bool Present(const json& device);
-std::vector<std::wstring> IdList(const json& device, const char* key);  // "hardwareIds", "compatibleIds"
+Device* RegisterFromTimeline(Machine& m, std::wstring_view instanceId, bool present);
+std::wstring InstanceId(const Device& device);
+std::vector<std::wstring> Wide(const std::vector<std::string>& texts);
+// A property that is a text (DeviceDesc, Service, Driver, ...); empty when it is not one.
+std::string TextProperty(const Device& device, const char* name);
 // Devices whose parent is DEVICE, in machine.json order.
-std::vector<const json*> Children(Machine& m, const json& device);
+std::vector<const Device*> Children(Machine& m, const Device& device);
 // A device's devnode number: its position in `devices`, from 1. Stable while the program runs,
 // since devices are only ever appended.
-DEVINST DevInstOf(Machine& m, const json& device);
-json* DeviceByDevInst(Machine& m, DEVINST devInst);
-GUID ClassGuidOf(const json& device);
+DEVINST DevInstOf(Machine& m, const Device& device);
+Device* DeviceByDevInst(Machine& m, DEVINST devInst);
+GUID ClassGuidOf(const Device& device);
 
 using winsim::SameText;
 bool ParseGuid(std::wstring_view text, GUID& out);        // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
@@ -76,9 +80,9 @@ struct DriverNode {
 // Drivers of the INF at WINDOWS_PATH that match DEVICE, ranked: a device hardware ID equal to the
 // line's hardware ID ranks best (earlier IDs better), then one equal to a compatible ID of the
 // line, then a device compatible ID. A file that cannot be read or parsed offers none.
-std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPath, const json& device);
+std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPath, const Device& device);
 // The driver installed on DEVICE, if it has one.
-std::optional<DriverNode> InstalledDriverNode(Machine& m, const json& device);
+std::optional<DriverNode> InstalledDriverNode(Machine& m, const Device& device);
 
 // ---------------------------------------------------------------- device information sets
 

@@ -16,25 +16,20 @@ std::wstring FileName(const std::wstring& path) {
 
 // Writes the selected driver of the set's selected device to the device, as Windows records an
 // install: the driver, the device's class, description, manufacturer, service and driver key.
-void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD rebootFlags) {
+void RecordInstall(Machine& m, pnp::Device& device, const pnp::DriverNode& n, DWORD rebootFlags) {
   size_t slash = n.infPath.find_last_of(L'\\');
   std::wstring dir = slash == std::wstring::npos ? std::wstring() : n.infPath.substr(0, slash);
   std::wstring infName = pnp::SameText(dir, winsim::inf::kInfDirectory) ? FileName(n.infPath) : n.infPath;
   auto u8 = winsim::WideToUtf8;
-  device["driver"] = {{"inf", u8(infName)},
-                      {"section", u8(n.section)},
-                      {"provider", u8(n.provider)},
-                      {"manufacturer", u8(n.manufacturer)},
-                      {"description", u8(n.description)},
-                      {"hardwareId", u8(n.hardwareId)},
-                      {"date", n.dateText},
-                      {"version", n.versionText},
-                      {"rank", n.rank}};
+  winsim::model::DeviceDriver driver;
+  driver.inf = u8(infName), driver.section = u8(n.section), driver.provider = u8(n.provider);
+  driver.manufacturer = u8(n.manufacturer), driver.description = u8(n.description);
+  driver.hardwareId = u8(n.hardwareId), driver.date = n.dateText, driver.version = n.versionText, driver.rank = n.rank;
+  winsim::model::SetDriver(device, driver);
   GUID classGuid;
-  if (!n.infClass.empty()) device["class"] = u8(n.infClass);
-  if (pnp::ParseGuid(n.infClassGuid, classGuid)) device["classGuid"] = u8(pnp::FormatGuid(classGuid));
-  json& props = device["properties"];
-  if (!props.is_object()) props = json::object();
+  if (!n.infClass.empty()) device.setupClass = u8(n.infClass);
+  if (pnp::ParseGuid(n.infClassGuid, classGuid)) device.classGuid = u8(pnp::FormatGuid(classGuid));
+  json& props = device.properties;
   props["DeviceDesc"] = u8(n.description);
   props["Mfg"] = u8(n.manufacturer);
   if (n.service.empty()) props.erase("Service");
@@ -42,12 +37,11 @@ void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD reb
 
   // The driver key stays when the class does; otherwise the next free one of the class.
   std::wstring prefix = pnp::FormatGuid(pnp::ClassGuidOf(device)) + L"\\";
-  std::wstring key = winsim::Utf8ToWide(props.value("Driver", ""));
+  std::wstring key = winsim::Utf8ToWide(pnp::TextProperty(device, "Driver"));
   if (key.size() <= prefix.size() || !pnp::SameText(key.substr(0, prefix.size()), prefix)) {
     unsigned next = 0;
-    for (const json& d : pnp::Devices(m)) {
-      if (!d.contains("properties")) continue;
-      std::wstring other = winsim::Utf8ToWide(d.at("properties").value("Driver", ""));
+    for (const pnp::Device& d : pnp::Devices(m)) {
+      std::wstring other = winsim::Utf8ToWide(pnp::TextProperty(d, "Driver"));
       if (other.size() > prefix.size() && pnp::SameText(other.substr(0, prefix.size()), prefix))
         next = std::max(next, static_cast<unsigned>(std::wcstoul(other.c_str() + prefix.size(), nullptr, 10)) + 1);
     }
@@ -56,11 +50,11 @@ void RecordInstall(Machine& m, json& device, const pnp::DriverNode& n, DWORD reb
     props["Driver"] = u8(prefix + num);
   }
 
-  json entry = {{"instanceId", device.value("instanceId", "")},
+  json entry = {{"instanceId", device.instanceId},
                 {"inf", u8(n.infPath)},
                 {"section", u8(n.section)},
                 {"hardwareId", u8(n.hardwareId)},
-                {"present", pnp::Present(device)},
+                {"present", device.present},
                 {"restart", rebootFlags & DI_NEEDREBOOT ? "reboot" : rebootFlags & DI_NEEDRESTART ? "restart" : "none"}};
   m.runReport["driverInstalls"].push_back(entry);
 }
@@ -86,7 +80,7 @@ BOOL WINAPI NewdevInstallSelectedDriver(HWND, HDEVINFO DeviceInfoSet, LPCWSTR, B
     SetLastError(ERROR_NO_DRIVER_SELECTED);
     return FALSE;
   }
-  json* device = pnp::FindDevice(m, e.instanceId);
+  pnp::Device* device = pnp::FindDevice(m, e.instanceId);
   if (!device) {
     SetLastError(ERROR_NO_SUCH_DEVINST);
     return FALSE;

@@ -85,7 +85,7 @@ HDEVINFO NewSet(Machine& m, const GUID* classGuid) {
   return reinterpret_cast<HDEVINFO>(m.AddHandle(pnp::kSetKind, set));
 }
 
-pnp::Element& AddElement(Machine& m, pnp::DeviceInfoSet& set, const json& device) {
+pnp::Element& AddElement(Machine& m, pnp::DeviceInfoSet& set, const pnp::Device& device) {
   auto e = std::make_unique<pnp::Element>();
   e->instanceId = pnp::InstanceId(device);
   e->devInst = pnp::DevInstOf(m, device);
@@ -96,13 +96,8 @@ pnp::Element& AddElement(Machine& m, pnp::DeviceInfoSet& set, const json& device
   return *set.elements.back();
 }
 
-bool HasInterface(const json& device, const GUID* interfaceGuid) {
-  if (!device.contains("interfaceClass")) return false;
-  const json& ic = device.at("interfaceClass");
-  std::vector<std::string> guids;
-  if (ic.is_string()) guids.push_back(ic.get<std::string>());
-  else if (ic.is_array()) for (const json& g : ic) guids.push_back(g.get<std::string>());
-  for (auto& text : guids) {
+bool HasInterface(const pnp::Device& device, const GUID* interfaceGuid) {
+  for (auto& text : device.interfaceClass.items) {
     GUID g;
     if (!pnp::ParseGuid(winsim::Utf8ToWide(text), g)) continue;
     if (!interfaceGuid || pnp::SameGuid(g, *interfaceGuid)) return true;
@@ -169,19 +164,18 @@ const char* PropertyName(DWORD property) {
 }
 
 // False when the device doesn't have the property.
-bool ReadProperty(const json& device, DWORD property, Property& out) {
+bool ReadProperty(const pnp::Device& device, DWORD property, Property& out) {
   switch (property) {
     case SPDRP_HARDWAREID:
     case SPDRP_COMPATIBLEIDS: {
-      auto ids = pnp::IdList(device, property == SPDRP_HARDWAREID ? "hardwareIds" : "compatibleIds");
+      auto ids = pnp::Wide(property == SPDRP_HARDWAREID ? device.hardwareIds : device.compatibleIds);
       if (ids.empty()) return false;
       out = MultiStringProperty(ids);
       return true;
     }
     case SPDRP_CLASS: {
-      std::string cls = device.value("class", std::string());
-      if (cls.empty()) return false;
-      out = StringProperty(winsim::Utf8ToWide(cls));
+      if (device.setupClass.empty()) return false;
+      out = StringProperty(winsim::Utf8ToWide(device.setupClass));
       return true;
     }
     case SPDRP_CLASSGUID: {
@@ -197,14 +191,14 @@ bool ReadProperty(const json& device, DWORD property, Property& out) {
     }
     case SPDRP_PHYSICAL_DEVICE_OBJECT_NAME:
       // The device object exists only while the device is attached.
-      if (!pnp::Present(device)) return false;
+      if (!device.present) return false;
       break;
     default:
       break;
   }
   const char* name = PropertyName(property);
-  if (!name || !device.contains("properties") || !device.at("properties").contains(name)) return false;
-  out = FromJson(device.at("properties").at(name));
+  if (!name || !device.properties.contains(name)) return false;
+  out = FromJson(device.properties.at(name));
   return true;
 }
 
@@ -230,9 +224,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
   std::wstring prefix = Enumerator && *Enumerator && !interfaces ? std::wstring(Enumerator) + L"\\" : L"";
   HDEVINFO h = NewSet(m, !interfaces && !all ? ClassGuid : nullptr);
   pnp::DeviceInfoSet& set = *pnp::FindSet(m, h);
-  for (const json& d : pnp::Devices(m)) {
+  for (const pnp::Device& d : pnp::Devices(m)) {
     std::wstring id = pnp::InstanceId(d);
-    if ((Flags & DIGCF_PRESENT) && !pnp::Present(d)) continue;
+    if ((Flags & DIGCF_PRESENT) && !d.present) continue;
     if (!prefix.empty() && !(id.size() > prefix.size() && pnp::SameText(id.substr(0, prefix.size()), prefix)))
       continue;
     if (interfaces) {
@@ -300,7 +294,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
   if (!e) return FALSE;
   if (Property >= SPDRP_MAXIMUM_PROPERTY) return Fail(ERROR_INVALID_REG_PROPERTY);
   if (!PropertyBuffer && PropertyBufferSize) return Fail(ERROR_INVALID_PARAMETER);
-  const json* device = pnp::FindDevice(m, e->instanceId);
+  const pnp::Device* device = pnp::FindDevice(m, e->instanceId);
   ::Property p;
   if (!device || !ReadProperty(*device, Property, p)) return Fail(ERROR_INVALID_DATA);
   if (PropertyRegDataType) *PropertyRegDataType = p.type;
@@ -320,7 +314,7 @@ BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstance
   if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
   if (!DeviceInstanceId) return Fail(ERROR_INVALID_DEVINST_NAME);
   // Devices registered but not attached open too: their registry entries are there.
-  const json* device = pnp::FindDevice(m, DeviceInstanceId);
+  const pnp::Device* device = pnp::FindDevice(m, DeviceInstanceId);
   if (!device) return Fail(ERROR_NO_SUCH_DEVINST);
   if (set->hasClass && !pnp::SameGuid(set->classGuid, pnp::ClassGuidOf(*device))) return Fail(ERROR_CLASS_MISMATCH);
   pnp::Element* e = nullptr;

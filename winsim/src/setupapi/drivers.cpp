@@ -14,7 +14,6 @@
 using winsim::ApiCall;
 using winsim::Fail;
 using winsim::Machine;
-using winsim::json;
 namespace pnp = winsim::pnp;
 namespace inf = winsim::inf;
 
@@ -111,7 +110,7 @@ FILETIME FileDate(const fs::path& host, const FILETIME& fallback) {
 
 }  // namespace
 
-std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPath, const json& device) {
+std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPath, const Device& device) {
   std::vector<DriverNode> out;
   fs::path host = ToHostPath(m, windowsPath);
   inf::File f;
@@ -139,7 +138,7 @@ std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPa
   base.infDate = FileDate(host, base.driverDate);
   base.flags = DNF_COMPATIBLE_DRIVER;
 
-  auto deviceHw = IdList(device, "hardwareIds"), deviceCompat = IdList(device, "compatibleIds");
+  auto deviceHw = Wide(device.hardwareIds), deviceCompat = Wide(device.compatibleIds);
   for (const inf::Line& mfg : manufacturers->lines) {
     const inf::Section* models = f.Find(ModelsSection(m, mfg));
     if (!models) continue;
@@ -166,30 +165,27 @@ std::vector<DriverNode> DriversFromInf(Machine& m, const std::wstring& windowsPa
   return out;
 }
 
-std::optional<DriverNode> InstalledDriverNode(Machine& m, const json& device) {
-  if (!device.contains("driver") || device.at("driver").is_null()) return std::nullopt;
-  const json& drv = device.at("driver");
+std::optional<DriverNode> InstalledDriverNode(Machine& m, const Device& device) {
+  if (!device.driver) return std::nullopt;
+  const model::DeviceDriver& drv = *device.driver;
   DriverNode n;
-  std::wstring infName = Utf8ToWide(drv.value("inf", ""));
+  std::wstring infName = Utf8ToWide(drv.inf);
   n.infPath = infName.find(L'\\') == std::wstring::npos ? std::wstring(inf::kInfDirectory) + L"\\" + infName : infName;
-  n.section = Utf8ToWide(drv.value("section", ""));
-  n.provider = Utf8ToWide(drv.value("provider", ""));
-  n.manufacturer = Utf8ToWide(drv.value("manufacturer", ""));
-  std::string desc = drv.value("description", "");
-  if (desc.empty() && device.contains("properties")) desc = device.at("properties").value("DeviceDesc", "");
-  n.description = Utf8ToWide(desc);
-  n.hardwareId = Utf8ToWide(drv.value("hardwareId", ""));
-  auto hw = IdList(device, "hardwareIds");
-  if (n.hardwareId.empty() && !hw.empty()) n.hardwareId = hw.front();
-  n.dateText = drv.value("date", "");
+  n.section = Utf8ToWide(drv.section);
+  n.provider = Utf8ToWide(drv.provider);
+  n.manufacturer = Utf8ToWide(drv.manufacturer);
+  n.description = Utf8ToWide(drv.description.empty() ? TextProperty(device, "DeviceDesc") : drv.description);
+  n.hardwareId = Utf8ToWide(drv.hardwareId);
+  if (n.hardwareId.empty() && !device.hardwareIds.empty()) n.hardwareId = Utf8ToWide(device.hardwareIds.front());
+  n.dateText = drv.date;
   ParseDate(n.dateText, n.driverDate);
-  n.versionText = drv.value("version", "");
+  n.versionText = drv.version;
   n.version = ParseVersion(n.versionText);
-  n.rank = drv.value("rank", 0u);
+  n.rank = drv.rank;
   n.infDate = FileDate(ToHostPath(m, n.infPath), n.driverDate);
   n.flags = DNF_COMPATIBLE_DRIVER;
-  n.infClass = Utf8ToWide(device.value("class", ""));
-  if (device.contains("properties")) n.service = Utf8ToWide(device.at("properties").value("Service", ""));
+  n.infClass = Utf8ToWide(device.setupClass);
+  n.service = Utf8ToWide(TextProperty(device, "Service"));
   return n;
 }
 
@@ -222,7 +218,7 @@ std::vector<std::wstring> InfsIn(Machine& m, const std::wstring& dir) {
 // directory (or the directory in the driver path).
 BOOL BuildCompatList(Machine& m, pnp::Element& e) {
   if (e.compatBuilt) return Succeed();
-  const json* device = pnp::FindDevice(m, e.instanceId);
+  const pnp::Device* device = pnp::FindDevice(m, e.instanceId);
   if (!device) return Fail(ERROR_NO_SUCH_DEVINST);
   std::vector<pnp::DriverNode> nodes;
   std::wstring path = e.params.DriverPath;

@@ -142,30 +142,10 @@ std::wstring Interface(const std::wstring& instanceId, const std::wstring& guid)
   return name;
 }
 
-std::vector<std::wstring> InterfaceClasses(const json& device) {
-  std::vector<std::wstring> out;
-  if (!device.contains("interfaceClass")) return out;
-  const json& ic = device.at("interfaceClass");
-  if (ic.is_string()) out.push_back(winsim::Utf8ToWide(ic.get<std::string>()));
-  else
-    for (const json& g : ic) out.push_back(winsim::Utf8ToWide(g.get<std::string>()));
-  return out;
-}
-
-// A device plugged in for the first time: Plug and Play registers it as it arrives, from the
-// description its timeline entry carries. It is appended, so earlier devnode numbers stay.
-json* Register(Machine& m, const std::string& instanceId, const json* description) {
-  if (!description || !description->is_object()) return nullptr;
-  json device = *description;
-  device["instanceId"] = instanceId;
-  pnp::Devices(m).push_back(std::move(device));
-  return &pnp::Devices(m).back();
-}
-
-// With both locks held. DESCRIPTION, when given, registers an arriving device the machine
-// doesn't know yet.
+// With both locks held. EVENT, when given, is the timeline's: a device plugged in for the first
+// time is registered from the description it carries, appended so that earlier devnode numbers stay.
 void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& instanceId, const char* source,
-               const json* description = nullptr) {
+               const winsim::model::TimelineEvent* event = nullptr) {
   // callsBefore places the event in the call trace: a test can tell the calls it caused from those
   // made before it, whatever order the program's threads happened to run in.
   json record = {{"event", arrive ? "arrive" : "remove"},
@@ -173,10 +153,10 @@ void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& inst
                  {"source", source},
                  {"at", winsim::FormatIsoMillis(winsim::NowMillis(m))},
                  {"callsBefore", m.calls.size()}};
-  json* d = pnp::FindDevice(m, winsim::Utf8ToWide(instanceId));
+  pnp::Device* d = pnp::FindDevice(m, winsim::Utf8ToWide(instanceId));
   if (!d && arrive) {
-    d = description ? Register(m, instanceId, description)
-                    : pnp::RegisterFromTimeline(m, winsim::Utf8ToWide(instanceId), true);
+    d = event && event->device ? &pnp::Devices(m).emplace_back(winsim::model::Described(*event, true))
+                               : pnp::RegisterFromTimeline(m, winsim::Utf8ToWide(instanceId), true);
     if (d) record["registered"] = true;
   }
   if (!d) {
@@ -184,10 +164,10 @@ void Broadcast(Machine& m, user::State& st, bool arrive, const std::string& inst
     user::ReportEntry(m, "deviceEvents").push_back(record);
     return;
   }
-  (*d)["present"] = arrive;
+  d->present = arrive;
   json sentTo = json::array();
   std::wstring id = pnp::InstanceId(*d);
-  for (const std::wstring& guidText : InterfaceClasses(*d)) {
+  for (const std::wstring& guidText : pnp::Wide(d->interfaceClass.items)) {
     GUID guid{};
     pnp::ParseGuid(guidText, guid);
     std::wstring name = Interface(id, guidText);
@@ -241,11 +221,9 @@ void TakeRequests(Machine& m, user::State& st) {
 
 void StartTimeline(Machine& m, user::State& st) {
   st.timelineStarted = true;
-  if (!m.doc.contains("timeline")) return;
   int64_t now = winsim::NowMillis(m);
-  for (const json& e : m.doc["timeline"])
-    st.timeline.push_back({now + e.value("afterListeningMs", int64_t{0}), e.value("event", std::string()) == "arrive",
-                           e.value("instanceId", std::string()), e});
+  for (const winsim::model::TimelineEvent& e : pnp::Timeline(m))
+    st.timeline.push_back({now + e.afterListeningMs.value_or(0), e});
   std::stable_sort(st.timeline.begin(), st.timeline.end(),
                    [](const user::TimelineEvent& a, const user::TimelineEvent& b) { return a.due < b.due; });
 }
@@ -277,14 +255,10 @@ int64_t DeliverDue(Machine& m) {
     user::TimelineEvent e = st.timeline.front();
     st.timeline.erase(st.timeline.begin());
     // What has happened leaves the machine's timeline, so that the next run does not repeat it.
-    json& list = m.doc["timeline"];
-    for (size_t i = 0; i < list.size(); ++i)
-      if (list[i] == e.entry) {
-        list.erase(i);
-        break;
-      }
-    const json* description = e.entry.contains("device") ? &e.entry["device"] : nullptr;
-    Broadcast(m, st, e.arrive, e.instanceId, "timeline", description);
+    auto& list = pnp::Timeline(m);
+    auto happened = std::find(list.begin(), list.end(), e.entry);
+    if (happened != list.end()) list.erase(happened);
+    Broadcast(m, st, e.entry.event == "arrive", e.entry.instanceId, "timeline", &e.entry);
   }
   return st.timeline.empty() ? kNever : st.timeline.front().due;
 }
@@ -412,10 +386,10 @@ bool Busy(const fs::path& dir) {
 void EditPresent(const fs::path& dir, const std::string& instanceId, bool plug) {
   Machine m;
   m.Load(dir);
-  json* d = pnp::FindDevice(m, Utf8ToWide(instanceId));
+  pnp::Device* d = pnp::FindDevice(m, Utf8ToWide(instanceId));
   if (!d && plug) d = pnp::RegisterFromTimeline(m, Utf8ToWide(instanceId), true);
   if (!d) throw std::runtime_error("no device " + instanceId + " on this machine");
-  (*d)["present"] = plug;
+  d->present = plug;
   m.Save();
 }
 

@@ -67,9 +67,7 @@ struct Registration {
 
 struct TimelineEvent {
   int64_t due = 0;
-  bool arrive = true;
-  std::string instanceId;
-  json entry;  // as machine.json gives it; removed from `timeline` once it has happened
+  model::TimelineEvent entry;  // removed from the machine's timeline once it has happened
 };
 
 struct State {
