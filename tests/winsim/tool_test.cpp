@@ -8,9 +8,9 @@
 
 #include "testsupport.h"
 #include "winsim/control.h"
+#include "winsim/model_devices.h"
 #include "winsim/model_files.h"
 #include "winsim/model_infs.h"
-#include "winsim/model_devices.h"
 #include "winsim/model_spooler.h"
 
 namespace {

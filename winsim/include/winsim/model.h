@@ -4,8 +4,7 @@
 //
 // Keys a struct does not name stay as written (`rest`), and a key the file left out stays out
 // while its field keeps the default (`unset`), so a machine goes back to its file as it came,
-// edits aside. A number, flag or list of records of the wrong type is an error naming the key; a
-// text or a list of texts of another type is kept as written and its field keeps the default.
+// edits aside. A value of the wrong type is an error naming its key.
 #pragma once
 
 #include <nlohmann/json.hpp>

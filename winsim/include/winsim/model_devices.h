@@ -46,7 +46,4 @@ void SetDevices(nlohmann::json& machine, const std::vector<Device>& devices);
 Device DeviceOf(const nlohmann::json& entry);
 nlohmann::json EntryOf(const Device& device);
 
-// Installs DRIVER on DEVICE in place of what it had.
-void SetDriver(Device& device, const DeviceDriver& driver);
-
 }  // namespace winsim::model

@@ -14,7 +14,7 @@ void to_json(json& j, const Texts& t) { j = t.one && t.items.size() == 1 ? json(
 void from_json(const json& j, Texts& t) {
   t.one = j.is_string();
   if (t.one) t.items = {j.get<std::string>()};
-  else if (io::Fits(j, t.items)) t.items = j.get<std::vector<std::string>>();
+  else if (io::IsTextList(j)) t.items = j.get<std::vector<std::string>>();
   else throw std::runtime_error("must be a text or a list of texts");
 }
 
@@ -36,26 +36,14 @@ void Fields(Device& r, V&& v) {
 template Device Read<Device>(const json&);
 template json Write<Device>(const Device&);
 
-namespace {
-// A text or list of texts the reader kept as written is of the wrong type: the calls read them all.
-template <typename T>
-void Strict(const T& r) {
-  for (auto& [key, value] : io::Defaults<T>().items())
-    if (r.rest.contains(key))
-      throw std::runtime_error(key + (value.is_array() ? ": must be a list of texts" : ": must be a text"));
-}
-}  // namespace
-
 void Check(const Device& d, bool registered) {
   GUID g;
   if (registered && d.instanceId.empty()) throw std::runtime_error("a device without instanceId");
   if (!d.classGuid.empty() && !pnp::ParseGuid(Utf8ToWide(d.classGuid), g))
     throw std::runtime_error("classGuid of " + d.instanceId + " is not a GUID");
-  Strict(d);
-  if (d.driver) Strict(*d.driver);
   if (!d.properties.is_object()) throw std::runtime_error("properties: type must be object");
   for (auto& [name, v] : d.properties.items())
-    if (!v.is_string() && !v.is_number_unsigned() && !io::Fits(v, std::vector<std::string>()))
+    if (!v.is_string() && !v.is_number_unsigned() && !io::IsTextList(v))
       throw std::runtime_error("property " + name + " must be a string, a list of strings or a number");
 }
 
@@ -75,10 +63,5 @@ Device DeviceOf(const json& entry) {
   return d;
 }
 json EntryOf(const Device& device) { return Write(device); }
-
-void SetDriver(Device& device, const DeviceDriver& driver) {
-  device.driver = driver;
-  device.rest.erase("driver");
-}
 
 }  // namespace winsim::model

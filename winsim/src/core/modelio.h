@@ -31,12 +31,13 @@ inline std::runtime_error Wrong(const char* key, const std::exception& e) {
   return std::runtime_error(std::string(key) + ": " + what);
 }
 
-inline bool Fits(const json& v, const std::string&) { return v.is_string(); }
-inline bool Fits(const json& v, const std::vector<std::string>&) {
+inline bool IsTextList(const json& v) {
   return v.is_array() && std::all_of(v.begin(), v.end(), [](const json& s) { return s.is_string(); });
 }
+// Whether a value is read into its field at all: a record type may say no (to null, say), and the
+// value then stays as written.
 template <typename T>
-bool Fits(const json&, const T&) { return true; }  // anything else: get<T> names a wrong type
+bool Fits(const json&, const T&) { return true; }
 
 // Moves each key it is given from `rest` into its field.
 struct Reader {
@@ -99,14 +100,15 @@ T Read(const json& object) {
 }
 
 // The fields less those the file left out that still hold their default, then what was kept as
-// written.
+// written where no field took its place.
 template <typename T>
 json Write(const T& r) {
   json out = json::object();
   Fields(const_cast<T&>(r), io::Writer{out});
   for (const std::string& key : r.unset)
     if (out.contains(key) && out[key] == io::Defaults<T>()[key]) out.erase(key);
-  for (auto& [key, value] : r.rest.items()) out[key] = value;
+  for (auto& [key, value] : r.rest.items())
+    if (!out.contains(key)) out[key] = value;
   return out;
 }
 

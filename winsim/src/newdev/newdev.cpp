@@ -25,7 +25,7 @@ void RecordInstall(Machine& m, pnp::Device& device, const pnp::DriverNode& n, DW
   driver.inf = u8(infName), driver.section = u8(n.section), driver.provider = u8(n.provider);
   driver.manufacturer = u8(n.manufacturer), driver.description = u8(n.description);
   driver.hardwareId = u8(n.hardwareId), driver.date = n.dateText, driver.version = n.versionText, driver.rank = n.rank;
-  winsim::model::SetDriver(device, driver);
+  device.driver = driver;
   GUID classGuid;
   if (!n.infClass.empty()) device.setupClass = u8(n.infClass);
   if (pnp::ParseGuid(n.infClassGuid, classGuid)) device.classGuid = u8(pnp::FormatGuid(classGuid));
