@@ -151,7 +151,9 @@ void Machine::Load(const fs::path& d) {
 
   std::string text = ReadHostFile(jsonPath);
   doc = ParseJsonText(text, jsonPath.string());
-  ++loads;
+  // What was read from an earlier file goes with it.
+  spooler.reset(), services.reset(), infs.reset(), files.reset(), devices.reset(), timeline.reset();
+  deviceIndex.reset();
   if (!doc.is_object()) throw MachineError(jsonPath.string(), 1, "expected a JSON object");
 
   if (fs::exists(regPath)) registry.Import(ReadHostFile(regPath), regPath.string());

@@ -100,7 +100,6 @@ class Machine {
   // `devices` when first needed and again whenever that list has grown.
   std::shared_ptr<void> deviceIndex;
   std::shared_ptr<void> stagedIndex;  // the same for the staged INFs' records (setupapi/infreader.cpp)
-  unsigned loads = 0;  // times machine.json was read into `doc`
 
   // Hooks of the parts of winsim that keep typed state: called before the machine is saved.
   std::vector<std::function<void(Machine&)>> beforeSave;
