@@ -101,6 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A fresh copy each time: a removal deletes files of the machine.
   std::error_code ec;
   fs::remove_all(g_machine, ec);
+  // What a run left that cannot be removed (a path too long to name, say) is moved aside whole,
+  // so that the next input starts from the pristine machine all the same.
+  static unsigned left = 0;
+  if (fs::exists(g_machine, ec)) fs::rename(g_machine, g_machine + ".left-" + std::to_string(++left), ec);
   fs::copy(g_pristine, g_machine, fs::copy_options::recursive);
   fuzz::WriteFile(g_machine + "/machine.json", doc.dump(1, ' ', false, json::error_handler_t::replace));
   winsim::UseMachine(g_machine);
